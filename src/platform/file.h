@@ -1,0 +1,45 @@
+// Creating and writing the downloaded file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vanto::platform {
+
+class OutputFile {
+ public:
+  OutputFile() = default;  // no file
+  explicit OutputFile(std::intptr_t handle) : handle_(handle) {}
+  ~OutputFile();
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool IsOpen() const noexcept { return handle_ != -1; }
+  // Writes every byte; false when the platform refuses any of them.
+  bool Write(const void* data, size_t size);
+  // True when the open file is an ordinary file (not a device or pipe), so removing it is safe.
+  bool IsRegularFile() const;
+  void Close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+struct FileCreation {
+  OutputFile file;          // open when the creation succeeded
+  std::u16string errorText;  // the platform's text for the failure, trailing blanks, control
+                             // characters and periods removed
+};
+
+// Creates `path` for reading and writing, shared with nobody, truncating an existing file, with
+// normal attributes.
+FileCreation CreateOutputFile(const std::u16string& path);
+// The path made absolute and normalised, as the platform would name the file.
+std::u16string FullPathName(const std::u16string& path);
+// Removes a file; false when it could not be removed.
+bool RemoveFile(const std::u16string& path);
+
+}  // namespace vanto::platform

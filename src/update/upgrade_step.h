@@ -1,0 +1,28 @@
+// The upgrade step: compare versions, download the installer while the window says so, open it.
+#pragma once
+
+#include <string>
+
+#include "net/fetch.h"
+#include "platform/services.h"
+#include "update/netproc.h"
+
+namespace vanto::update {
+
+// The upgrade window as the step sees it.
+class UpgradeView {
+ public:
+  virtual ~UpgradeView() = default;
+  virtual void SetStateText(const std::u16string& text) = 0;  // lblState
+  virtual void SetNameText(const std::u16string& text) = 0;   // lblName
+  virtual void SetCountText(const std::u16string& text) = 0;  // lblCnt
+  // Paints the panel and its labels at once, without a message loop.
+  virtual void PaintLabelsNow() = 0;
+  // Closes the upgrade window through the process-wide reference.
+  virtual void CloseWindow() = 0;
+};
+
+void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeView& view,
+                 const net::FetchOptions& fetchOptions);
+
+}  // namespace vanto::update
