@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Checks a built vantoup.exe: PE32 for i386 (or PE32+ for x86-64 with --machine x64), the GUI
+subsystem, a manifest, a version resource of 1.0.0.0, a nine-image icon, and imports of system
+DLLs only. Prints one line per check and exits 1 when any fails."""
+import argparse
+import struct
+import sys
+
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll", "comctl32.dll",
+    "ws2_32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "bcrypt.dll",
+    "ntdll.dll", "crypt32.dll", "uxtheme.dll", "version.dll", "comdlg32.dll",
+}
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+
+
+class Pe:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        self.machine, nsections, _, _, _, optsize, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        opt = pe + 24
+        self.magic = struct.unpack_from("<H", data, opt)[0]
+        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
+        dirs = opt + (96 if self.magic == 0x10B else 112)
+        self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(16)]
+        self.sections = []
+        for i in range(nsections):
+            s = opt + optsize + 40 * i
+            vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
+            self.sections.append((va, max(vsize, rawsize), rawptr))
+
+    def off(self, rva):
+        for va, size, raw in self.sections:
+            if va <= rva < va + size:
+                return raw + rva - va
+        raise ValueError("RVA %#x outside the sections" % rva)
+
+    def cstr(self, rva):
+        o = self.off(rva)
+        return self.data[o:self.data.index(b"\0", o)].decode("ascii", "replace")
+
+    def imports(self):
+        rva = self.dirs[1][0]
+        names = []
+        if not rva:
+            return names
+        o = self.off(rva)
+        while True:
+            name_rva = struct.unpack_from("<IIIII", self.data, o)[3]
+            if not name_rva:
+                return names
+            names.append(self.cstr(name_rva))
+            o += 20
+
+    def resources(self):
+        """{type id: [(name id, data bytes), ...]} for the first language of each entry."""
+        base_rva = self.dirs[2][0]
+        if not base_rva:
+            return {}
+        base = self.off(base_rva)
+
+        def entries(o):
+            named, ids = struct.unpack_from("<HH", self.data, o + 12)
+            for i in range(named + ids):
+                name, target = struct.unpack_from("<II", self.data, o + 16 + 8 * i)
+                yield name, target
+
+        out = {}
+        for tid, t in entries(base):
+            for nid, n in entries(base + (t & 0x7FFFFFFF)):
+                target = n
+                while target & 0x80000000:
+                    target = next(entries(base + (target & 0x7FFFFFFF)))[1]
+                rva, size = struct.unpack_from("<II", self.data, base + target)
+                o = self.off(rva)
+                out.setdefault(tid, []).append((nid, self.data[o:o + size]))
+        return out
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("exe")
+    ap.add_argument("--machine", choices=["x86", "x64"], default="x86")
+    args = ap.parse_args()
+    with open(args.exe, "rb") as f:
+        data = f.read()
+    pe = Pe(data)
+    res = pe.resources()
+    results = []
+
+    def check(what, ok, detail=""):
+        results.append(ok)
+        print(("ok    " if ok else "FAIL  ") + what + (": " + detail if detail else ""))
+
+    want = (0x14C, 0x10B) if args.machine == "x86" else (0x8664, 0x20B)
+    check("PE32 for i386" if args.machine == "x86" else "PE32+ for x86-64",
+          (pe.machine, pe.magic) == want, "machine %#x, magic %#x" % (pe.machine, pe.magic))
+    check("GUI subsystem", pe.subsystem == 2, "subsystem %d" % pe.subsystem)
+    dlls = pe.imports()
+    foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS and not d.lower().startswith("api-ms-")]
+    check("imports only system DLLs", not foreign, ", ".join(foreign or dlls))
+    manifest = b"".join(d for _, d in res.get(RT_MANIFEST, []))
+    check("manifest with common controls 6 and asInvoker",
+          b"Microsoft.Windows.Common-Controls" in manifest and b"6.0.0.0" in manifest
+          and b"asInvoker" in manifest)
+    version = b"".join(d for _, d in res.get(RT_VERSION, []))
+    sig = version.find(struct.pack("<I", 0xFEEF04BD))
+    ok = False
+    detail = "no VS_FIXEDFILEINFO"
+    if sig >= 0:
+        fms, fls, pms, pls = struct.unpack_from("<IIII", version, sig + 8)
+        detail = "file %d.%d.%d.%d, product %d.%d.%d.%d" % (
+            fms >> 16, fms & 0xFFFF, fls >> 16, fls & 0xFFFF, pms >> 16, pms & 0xFFFF, pls >> 16,
+            pls & 0xFFFF)
+        ok = (fms, fls, pms, pls) == (0x10000, 0, 0x10000, 0)
+    check("version resource 1.0.0.0", ok, detail)
+    groups = res.get(RT_GROUP_ICON, [])
+    count = struct.unpack_from("<H", groups[0][1], 4)[0] if groups else 0
+    check("application icon with nine images", count == 9, "%d images" % count)
+    print("size: %d bytes" % len(data))
+    return 0 if all(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
