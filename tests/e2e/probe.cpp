@@ -1,0 +1,296 @@
+// vanto-probe: looks at and drives the windows of other processes in the same Wine session, for the
+// end-to-end driver. Results go as UTF-8 JSON to a file named on the command line, because the
+// stdout pipe of a Wine process is not reliable to read from.
+//
+//   vanto-probe OUT wait <class> [caption] <timeoutMs>   a visible top-level window of that class
+//   vanto-probe OUT wait-gone <class> <timeoutMs>        no visible top-level window of that class
+//   vanto-probe OUT dump                                 every top-level window of other processes
+//   vanto-probe OUT key <class> enter|space              keystroke to the focused control
+//   vanto-probe OUT close <class>                        WM_CLOSE to the window
+//   vanto-probe OUT press-ok [timeoutMs]                 confirm the OK button of a dialog box
+//   vanto-probe OUT workarea                             the primary work area
+//
+// Exit code 0 on success, 1 when the condition was not met or the window was missing, 2 on usage.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                 nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+std::string JsonString(const std::wstring& text) {
+  std::string out = "\"";
+  for (char c : Utf8(text)) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonRect(const RECT& r) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "[%ld, %ld, %ld, %ld]", r.left, r.top, r.right, r.bottom);
+  return buf;
+}
+
+std::string JsonHandle(HWND hwnd) {
+  return std::to_string(reinterpret_cast<unsigned long long>(hwnd));
+}
+
+std::wstring TextOf(HWND hwnd) {
+  int length = GetWindowTextLengthW(hwnd);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  int got = GetWindowTextW(hwnd, text.data(), length + 1);
+  text.resize(static_cast<size_t>(got > 0 ? got : 0));
+  return text;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[256] = {};
+  GetClassNameW(hwnd, name, 256);
+  return name;
+}
+
+bool OfOtherProcess(HWND hwnd) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  return pid != GetCurrentProcessId();
+}
+
+std::vector<HWND> TopLevelWindows() {
+  std::vector<HWND> found;
+  EnumWindows(
+      [](HWND hwnd, LPARAM list) -> BOOL {
+        if (OfOtherProcess(hwnd)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::vector<HWND> ChildWindows(HWND parent) {
+  std::vector<HWND> found;
+  EnumChildWindows(
+      parent,
+      [](HWND hwnd, LPARAM list) -> BOOL {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+HWND FindVisible(const std::wstring& className, const std::wstring* caption) {
+  for (HWND hwnd : TopLevelWindows()) {
+    if (!IsWindowVisible(hwnd) || ClassOf(hwnd) != className) continue;
+    if (caption && TextOf(hwnd) != *caption) continue;
+    return hwnd;
+  }
+  return nullptr;
+}
+
+std::string ChildJson(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  std::string out = "{\"class\": " + JsonString(ClassOf(child));
+  out += ", \"id\": " + std::to_string(GetDlgCtrlID(child));
+  out += ", \"text\": " + JsonString(TextOf(child));
+  out += ", \"rect\": " + JsonRect(rect);
+  out += std::string(", \"visible\": ") + (IsWindowVisible(child) ? "true" : "false");
+  out += std::string(", \"enabled\": ") + (IsWindowEnabled(child) ? "true" : "false");
+  out += ", \"parent\": " + JsonHandle(GetParent(child));
+  out += ", \"hwnd\": " + JsonHandle(child) + "}";
+  return out;
+}
+
+std::string WindowJson(HWND hwnd) {
+  RECT rect{}, client{};
+  GetWindowRect(hwnd, &rect);
+  GetClientRect(hwnd, &client);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  std::string out = "{\"hwnd\": " + JsonHandle(hwnd);
+  out += ", \"class\": " + JsonString(ClassOf(hwnd));
+  out += ", \"caption\": " + JsonString(TextOf(hwnd));
+  out += std::string(", \"visible\": ") + (IsWindowVisible(hwnd) ? "true" : "false");
+  out += std::string(", \"enabled\": ") + (IsWindowEnabled(hwnd) ? "true" : "false");
+  out += ", \"rect\": " + JsonRect(rect);
+  out += ", \"client\": [" + std::to_string(client.right - client.left) + ", " +
+         std::to_string(client.bottom - client.top) + "]";
+  out += ", \"owner\": " + JsonHandle(GetWindow(hwnd, GW_OWNER));
+  out += ", \"pid\": " + std::to_string(pid);
+  out += ", \"children\": [";
+  bool first = true;
+  for (HWND child : ChildWindows(hwnd)) {
+    out += first ? "" : ", ";
+    out += ChildJson(child);
+    first = false;
+  }
+  return out + "]}";
+}
+
+std::string DumpJson() {
+  std::string out = "{\"windows\": [";
+  bool first = true;
+  for (HWND hwnd : TopLevelWindows()) {
+    out += first ? "\n  " : ",\n  ";
+    out += WindowJson(hwnd);
+    first = false;
+  }
+  return out + "\n]}";
+}
+
+std::string WorkAreaJson() {
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  return "{\"workarea\": " + JsonRect(work) + "}";
+}
+
+// The window that has the keyboard focus in the thread of `top`, or `top` itself.
+HWND FocusedControl(HWND top) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  DWORD thread = GetWindowThreadProcessId(top, nullptr);
+  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) return info.hwndFocus;
+  return top;
+}
+
+void PostKey(HWND target, WPARAM vk, wchar_t ch) {
+  UINT scan = MapVirtualKeyW(static_cast<UINT>(vk), MAPVK_VK_TO_VSC);
+  LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
+  LPARAM up = down | (1LL << 30) | (1LL << 31);
+  PostMessageW(target, WM_KEYDOWN, vk, down);
+  PostMessageW(target, WM_CHAR, ch, down);
+  PostMessageW(target, WM_KEYUP, vk, up);
+}
+
+// A dialog box's OK button: the child button with id IDOK, else one whose text reads OK.
+HWND OkButton(HWND dialog) {
+  for (HWND child : ChildWindows(dialog)) {
+    if (GetDlgCtrlID(child) == IDOK) return child;
+  }
+  for (HWND child : ChildWindows(dialog)) {
+    std::wstring text = TextOf(child);
+    if (text == L"OK" || text == L"&OK" || text == L"확인") return child;
+  }
+  return nullptr;
+}
+
+bool WriteFile(const std::wstring& path, const std::string& content) {
+  FILE* out = _wfopen(path.c_str(), L"wb");
+  if (!out) return false;
+  std::fwrite(content.data(), 1, content.size(), out);
+  std::fwrite("\n", 1, 1, out);
+  return std::fclose(out) == 0;
+}
+
+std::string Result(bool ok, const std::string& detail) {
+  return std::string("{\"ok\": ") + (ok ? "true" : "false") + ", " + detail + "}";
+}
+
+int Usage() {
+  std::fputs("usage: vanto-probe OUT wait|wait-gone|dump|key|close|press-ok|workarea ...\n",
+             stderr);
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) return Usage();
+  const std::wstring out = argv[1];
+  const std::wstring command = argv[2];
+  std::vector<std::wstring> args(argv + 3, argv + argc);
+
+  if (command == L"dump") return WriteFile(out, DumpJson()) ? 0 : 1;
+  if (command == L"workarea") return WriteFile(out, WorkAreaJson()) ? 0 : 1;
+
+  if (command == L"wait" && (args.size() == 2 || args.size() == 3)) {
+    const std::wstring* caption = args.size() == 3 ? &args[1] : nullptr;
+    DWORD timeout = static_cast<DWORD>(_wtoi(args.back().c_str()));
+    DWORD start = GetTickCount();
+    HWND found = nullptr;
+    while (!(found = FindVisible(args[0], caption)) && GetTickCount() - start < timeout) Sleep(50);
+    WriteFile(out, Result(found != nullptr,
+                          "\"window\": " + (found ? WindowJson(found) : std::string("null"))));
+    return found ? 0 : 1;
+  }
+
+  if (command == L"wait-gone" && args.size() == 2) {
+    DWORD timeout = static_cast<DWORD>(_wtoi(args[1].c_str()));
+    DWORD start = GetTickCount();
+    bool gone = false;
+    while (!(gone = FindVisible(args[0], nullptr) == nullptr) && GetTickCount() - start < timeout)
+      Sleep(50);
+    WriteFile(out, Result(gone, "\"class\": " + JsonString(args[0])));
+    return gone ? 0 : 1;
+  }
+
+  if (command == L"key" && args.size() == 2) {
+    HWND top = FindVisible(args[0], nullptr);
+    bool known = args[1] == L"enter" || args[1] == L"space";
+    if (!top || !known) {
+      WriteFile(out, Result(false, "\"error\": \"no such window or key\""));
+      return 1;
+    }
+    HWND target = FocusedControl(top);
+    if (args[1] == L"enter")
+      PostKey(target, VK_RETURN, L'\r');
+    else
+      PostKey(target, VK_SPACE, L' ');
+    WriteFile(out, Result(true, "\"target\": " + ChildJson(target)));
+    return 0;
+  }
+
+  if (command == L"close" && args.size() == 1) {
+    HWND top = FindVisible(args[0], nullptr);
+    if (top) PostMessageW(top, WM_CLOSE, 0, 0);
+    WriteFile(out, Result(top != nullptr, "\"class\": " + JsonString(args[0])));
+    return top ? 0 : 1;
+  }
+
+  if (command == L"press-ok" && args.size() <= 1) {
+    DWORD timeout = args.empty() ? 0 : static_cast<DWORD>(_wtoi(args[0].c_str()));
+    DWORD start = GetTickCount();
+    HWND dialog = nullptr;
+    while (!(dialog = FindVisible(L"#32770", nullptr)) && GetTickCount() - start < timeout)
+      Sleep(50);
+    if (!dialog) {
+      WriteFile(out, Result(false, "\"error\": \"no dialog box\""));
+      return 1;
+    }
+    std::string before = WindowJson(dialog);
+    // A task dialog draws its buttons inside a child window of its own: the button may sit one
+    // level down, which EnumChildWindows already covers; without any button, IDOK still works.
+    HWND button = OkButton(dialog);
+    if (button)
+      PostMessageW(button, BM_CLICK, 0, 0);
+    else
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    WriteFile(out, Result(true, "\"dialog\": " + before));
+    return 0;
+  }
+
+  return Usage();
+}
