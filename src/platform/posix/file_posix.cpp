@@ -1,1 +1,122 @@
-// placeholder
+// The downloaded file on Linux. Paths arrive as UTF-16 and are handed to the system as UTF-8.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/utf.h"
+
+namespace vanto::platform {
+namespace {
+
+// The system's text for an error, without the trailing blanks, control characters and periods.
+std::u16string ErrorText(int error) {
+  std::u16string text = Utf8ToUtf16(std::strerror(error));
+  while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.pop_back();
+  return text;
+}
+
+int Fd(std::intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  Close();
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = -1;
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+bool OutputFile::Write(const void* data, size_t size) {
+  if (!IsOpen()) return false;
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = write(Fd(handle_), bytes, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    bytes += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::IsRegularFile() const {
+  struct stat info;
+  return IsOpen() && fstat(Fd(handle_), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+void OutputFile::Close() {
+  if (IsOpen()) {
+    close(Fd(handle_));
+    handle_ = -1;
+  }
+}
+
+FileCreation CreateOutputFile(const std::u16string& path) {
+  FileCreation result;
+  const std::string native = Utf16ToUtf8(path);
+  int fd;
+  do {
+    fd = open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    // An empty name or one with a NUL in it names no file at all.
+    result.errorText = ErrorText(errno);
+    return result;
+  }
+  result.file = OutputFile(fd);
+  return result;
+}
+
+std::u16string FullPathName(const std::u16string& path) {
+  std::string native = Utf16ToUtf8(path);
+  if (native.empty() || native[0] != '/') {
+    std::vector<char> cwd(4096);
+    while (getcwd(cwd.data(), cwd.size()) == nullptr && errno == ERANGE) cwd.resize(cwd.size() * 2);
+    native = std::string(cwd.data()) + "/" + native;
+  }
+  // Lexical normalisation: no symbolic link is followed, as the file may not exist yet.
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at <= native.size()) {
+    size_t end = native.find('/', at);
+    if (end == std::string::npos) end = native.size();
+    std::string part = native.substr(at, end - at);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    at = end + 1;
+  }
+  std::string full;
+  for (const std::string& part : parts) full += "/" + part;
+  if (full.empty() || (!native.empty() && native.back() == '/')) full += "/";
+  return Utf8ToUtf16(full);
+}
+
+bool RemoveFile(const std::u16string& path) {
+  return unlink(Utf16ToUtf8(path).c_str()) == 0;
+}
+
+}  // namespace vanto::platform

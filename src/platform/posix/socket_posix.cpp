@@ -1,1 +1,255 @@
-// placeholder
+// BSD sockets. Failures are reported as the Windows Sockets numbers, so users see the same
+// messages on every platform.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/socket.h"
+
+namespace vanto::platform {
+namespace {
+
+constexpr int kHostNotFound = 11001;       // WSAHOST_NOT_FOUND
+constexpr int kTryAgain = 11002;           // WSATRY_AGAIN
+constexpr int kNoRecovery = 11003;         // WSANO_RECOVERY
+constexpr int kSystemCallFailure = 10107;  // WSASYSCALLFAILURE: nothing better fits
+
+int FromErrno(int e) {
+  switch (e) {
+    case EINTR:
+      return 10004;
+    case EBADF:
+      return 10009;
+    case EACCES:
+    case EPERM:
+      return 10013;
+    case EFAULT:
+      return 10014;
+    case EINVAL:
+      return 10022;
+    case EMFILE:
+    case ENFILE:
+      return 10024;
+    case EWOULDBLOCK:
+      return 10035;
+    case EINPROGRESS:
+      return 10036;
+    case EALREADY:
+      return 10037;
+    case ENOTSOCK:
+      return 10038;
+    case EDESTADDRREQ:
+      return 10039;
+    case EMSGSIZE:
+      return 10040;
+    case EPROTOTYPE:
+      return 10041;
+    case ENOPROTOOPT:
+      return 10042;
+    case EPROTONOSUPPORT:
+      return 10043;
+    case ESOCKTNOSUPPORT:
+      return 10044;
+    case EOPNOTSUPP:
+      return 10045;
+    case EPFNOSUPPORT:
+      return 10046;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return 10051;
+    case ENETRESET:
+      return 10052;
+    case ECONNABORTED:
+      return 10053;
+    // Writing to a connection the peer has torn down: Windows reports that as a reset.
+    case EPIPE:
+    case ECONNRESET:
+      return 10054;
+    case ENOBUFS:
+    case ENOMEM:
+      return 10055;
+    case EISCONN:
+      return 10056;
+    case ENOTCONN:
+      return 10057;
+    case ESHUTDOWN:
+      return 10058;
+    case ETOOMANYREFS:
+      return 10059;
+    case ETIMEDOUT:
+      return 10060;
+    case ECONNREFUSED:
+      return 10061;
+    case ELOOP:
+      return 10062;
+    case ENAMETOOLONG:
+      return 10063;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    case ENOTEMPTY:
+      return 10066;
+    default:
+      return kSystemCallFailure;
+  }
+}
+
+int FromResolver(int code) {
+  switch (code) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+      return kHostNotFound;
+    case EAI_AGAIN:
+      return kTryAgain;
+    case EAI_FAIL:
+      return kNoRecovery;
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_SYSTEM:
+      return FromErrno(errno);
+    default:
+      return kHostNotFound;
+  }
+}
+
+// The first address of `host`: a literal is taken as it is, a name goes to the resolver.
+int Resolve(const std::string& host, uint16_t port, bool ipv6, sockaddr_storage& address,
+            socklen_t& length) {
+  addrinfo hints{};
+  hints.ai_family = ipv6 ? AF_INET6 : AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  if (ipv6) hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+  if (rc != 0) return FromResolver(rc);
+  if (found == nullptr) return kHostNotFound;
+  std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+  length = found->ai_addrlen;
+  freeaddrinfo(found);
+  return 0;
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() {
+  Close();
+}
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = -1;
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+int TcpSocket::Connect(const std::string& host, uint16_t port, bool ipv6) {
+  Close();
+  if (host.find('\0') != std::string::npos) return kHostNotFound;
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (int error = Resolve(host, port, ipv6, address, length); error != 0) return error;
+  int s = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (s < 0) return FromErrno(errno);
+  int rc;
+  do {
+    rc = connect(s, reinterpret_cast<sockaddr*>(&address), length);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    int error = FromErrno(errno);
+    close(s);
+    return error;
+  }
+  int one = 1;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  handle_ = s;
+  return 0;
+}
+
+int TcpSocket::SendAll(const char* data, size_t size) {
+  if (handle_ < 0) return 10038;
+  while (size > 0) {
+    ssize_t n = send(static_cast<int>(handle_), data, size, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FromErrno(errno);
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+ReceiveResult TcpSocket::Receive(char* buffer, size_t capacity, int timeoutMs) {
+  ReceiveResult result;
+  if (handle_ < 0) {
+    result.error = 10038;
+    return result;
+  }
+  const int s = static_cast<int>(handle_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+    pollfd p{s, POLLIN, 0};
+    int ready = poll(&p, 1, wait);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      result.error = FromErrno(errno);
+      return result;
+    }
+    if (ready == 0) {
+      result.timedOut = true;
+      return result;
+    }
+    ssize_t n = recv(s, buffer, capacity, 0);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      result.error = FromErrno(errno);
+      return result;
+    }
+    result.bytes = static_cast<size_t>(n);
+    return result;
+  }
+}
+
+void TcpSocket::Close() {
+  if (handle_ >= 0) {
+    close(static_cast<int>(handle_));
+    handle_ = -1;
+  }
+}
+
+}  // namespace vanto::platform
