@@ -15,6 +15,10 @@ class BodyBuffer {
   std::uint64_t Size() const noexcept { return size_; }
   bool Empty() const noexcept { return size_ == 0; }
   void Append(const char* data, size_t size);
+  // Free room at the end, at most `wanted` bytes, for reading straight into the buffer; a new
+  // block is allocated only when the last one is full. Commit then adds what was written there.
+  std::span<char> Room(size_t wanted);
+  void Commit(size_t size);
   // The bytes in order, block by block.
   std::vector<std::span<const char>> Blocks() const;
   void Clear();
@@ -25,6 +29,10 @@ class BodyBuffer {
     size_t capacity = 0;
     size_t used = 0;
   };
+  // Blocks grow with the data (each as large as all before it), from kFirstBlock up to kMaxBlock,
+  // so a lying length never makes the buffer reserve much more than has arrived.
+  static constexpr size_t kFirstBlock = 64 * 1024;
+  static constexpr size_t kMaxBlock = 16 * 1024 * 1024;
   std::vector<Block> blocks_;
   std::uint64_t size_ = 0;
 };

@@ -1,1 +1,108 @@
-// placeholder
+// The downloaded file on Windows.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace vanto::platform {
+namespace {
+
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+HANDLE Native(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+// The system's text for an error, in the user's language, without the trailing blanks, control
+// characters and periods.
+std::u16string ErrorText(DWORD error) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::u16string text;
+  if (length != 0 && buffer != nullptr) {
+    text.assign(reinterpret_cast<const char16_t*>(buffer), length);
+  }
+  if (buffer != nullptr) LocalFree(buffer);
+  while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  Close();
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = -1;
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+bool OutputFile::Write(const void* data, size_t size) {
+  if (!IsOpen()) return false;
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD piece = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(Native(handle_), bytes, piece, &written, nullptr) || written == 0) return false;
+    bytes += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool OutputFile::IsRegularFile() const {
+  if (!IsOpen() || GetFileType(Native(handle_)) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(Native(handle_), &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void OutputFile::Close() {
+  if (IsOpen()) {
+    CloseHandle(Native(handle_));
+    handle_ = -1;
+  }
+}
+
+FileCreation CreateOutputFile(const std::u16string& path) {
+  FileCreation result;
+  HANDLE h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    result.errorText = ErrorText(GetLastError());
+    return result;
+  }
+  result.file = OutputFile(reinterpret_cast<std::intptr_t>(h));
+  return result;
+}
+
+std::u16string FullPathName(const std::u16string& path) {
+  DWORD needed = GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::vector<wchar_t> buffer(needed + 1);
+  DWORD length =
+      GetFullPathNameW(Wide(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length == 0 || length >= buffer.size()) return path;
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), length);
+}
+
+bool RemoveFile(const std::u16string& path) {
+  return DeleteFileW(Wide(path)) != 0;
+}
+
+}  // namespace vanto::platform

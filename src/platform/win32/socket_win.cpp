@@ -1,1 +1,150 @@
-// placeholder
+// Windows Sockets 2: the error numbers are the ones users see in messages.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/socket.h"
+
+namespace vanto::platform {
+namespace {
+
+// Winsock is started on the first use and stays up for the life of the process.
+int StartWinsock() {
+  static const int started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  return started;
+}
+
+SOCKET Native(std::intptr_t handle) {
+  return static_cast<SOCKET>(handle);
+}
+
+int Resolve(const std::string& host, uint16_t port, bool ipv6, sockaddr_storage& address,
+            int& length) {
+  addrinfo hints{};
+  hints.ai_family = ipv6 ? AF_INET6 : AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  if (ipv6) hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) {
+    int error = WSAGetLastError();
+    return error != 0 ? error : WSAHOST_NOT_FOUND;
+  }
+  if (found == nullptr) return WSAHOST_NOT_FOUND;
+  std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+  length = static_cast<int>(found->ai_addrlen);
+  freeaddrinfo(found);
+  return 0;
+}
+
+}  // namespace
+
+TcpSocket::~TcpSocket() {
+  Close();
+}
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = -1;
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+int TcpSocket::Connect(const std::string& host, uint16_t port, bool ipv6) {
+  Close();
+  if (int error = StartWinsock(); error != 0) return error;
+  if (host.find('\0') != std::string::npos) return WSAHOST_NOT_FOUND;
+  sockaddr_storage address{};
+  int length = 0;
+  if (int error = Resolve(host, port, ipv6, address, length); error != 0) return error;
+  SOCKET s = socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return WSAGetLastError();
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    int error = WSAGetLastError();
+    closesocket(s);
+    return error;
+  }
+  BOOL one = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
+  handle_ = static_cast<std::intptr_t>(s);
+  return 0;
+}
+
+int TcpSocket::SendAll(const char* data, size_t size) {
+  if (handle_ == -1) return WSAENOTSOCK;
+  while (size > 0) {
+    int piece = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+    int n = send(Native(handle_), data, piece, 0);
+    if (n == SOCKET_ERROR) return WSAGetLastError();
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+ReceiveResult TcpSocket::Receive(char* buffer, size_t capacity, int timeoutMs) {
+  ReceiveResult result;
+  if (handle_ == -1) {
+    result.error = WSAENOTSOCK;
+    return result;
+  }
+  const SOCKET s = Native(handle_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval wait{};
+    timeval* waitPointer = nullptr;
+    if (timeoutMs >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      long ms = left.count() > 0 ? static_cast<long>(left.count()) : 0;
+      wait.tv_sec = ms / 1000;
+      wait.tv_usec = (ms % 1000) * 1000;
+      waitPointer = &wait;
+    }
+    int ready = select(0, &readable, nullptr, nullptr, waitPointer);
+    if (ready == SOCKET_ERROR) {
+      int error = WSAGetLastError();
+      if (error == WSAEINTR) continue;
+      result.error = error;
+      return result;
+    }
+    if (ready == 0) {
+      result.timedOut = true;
+      return result;
+    }
+    int piece = capacity > (1u << 30) ? (1 << 30) : static_cast<int>(capacity);
+    int n = recv(s, buffer, piece, 0);
+    if (n == SOCKET_ERROR) {
+      int error = WSAGetLastError();
+      if (error == WSAEINTR || error == WSAEWOULDBLOCK) continue;
+      result.error = error;
+      return result;
+    }
+    result.bytes = static_cast<size_t>(n);
+    return result;
+  }
+}
+
+void TcpSocket::Close() {
+  if (handle_ != -1) {
+    closesocket(Native(handle_));
+    handle_ = -1;
+  }
+}
+
+}  // namespace vanto::platform

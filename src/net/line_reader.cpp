@@ -1,0 +1,79 @@
+#include "net/line_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/errors.h"
+
+namespace vanto::net {
+
+size_t MemorySource::Read(char* buffer, size_t capacity) {
+  const size_t n = std::min({capacity, piece_, size_ - at_});
+  if (n > 0) std::memcpy(buffer, data_ + at_, n);
+  at_ += n;
+  return n;
+}
+
+LineReader::LineReader(ByteSource& source)
+    : source_(source), buffer_(std::make_unique<char[]>(kBufferSize)) {}
+
+bool LineReader::Fill() {
+  if (closed_) return false;
+  begin_ = 0;
+  end_ = source_.Read(buffer_.get(), kBufferSize);
+  if (end_ == 0) closed_ = true;
+  return end_ > 0;
+}
+
+bool LineReader::ReadLine(std::string& line, size_t& rawBytes) {
+  line.clear();
+  for (;;) {
+    if (begin_ == end_ && !Fill()) return false;
+    const char* start = buffer_.get() + begin_;
+    const size_t available = end_ - begin_;
+    const void* lf = std::memchr(start, '\n', available);
+    const size_t take = lf ? static_cast<size_t>(static_cast<const char*>(lf) - start) : available;
+    line.append(start, take);
+    begin_ += take;
+    rawBytes += take;
+    // One byte more than the limit may still be the CR of the terminator.
+    if (line.size() > kMaxLineLength + 1 ||
+        (line.size() == kMaxLineLength + 1 && line.back() != '\r')) {
+      throw EIdReadLnMaxLineLengthExceeded(u"Max line length exceeded.");
+    }
+    if (lf) {
+      ++begin_;
+      ++rawBytes;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() > kMaxLineLength) {
+        throw EIdReadLnMaxLineLengthExceeded(u"Max line length exceeded.");
+      }
+      return true;
+    }
+  }
+}
+
+size_t LineReader::ReadSome(char* out, size_t capacity) {
+  if (begin_ < end_) {
+    const size_t n = std::min(capacity, end_ - begin_);
+    std::memcpy(out, buffer_.get() + begin_, n);
+    begin_ += n;
+    return n;
+  }
+  if (closed_ || capacity == 0) return 0;
+  const size_t n = source_.Read(out, capacity);
+  if (n == 0) closed_ = true;
+  return n;
+}
+
+bool LineReader::WaitForData(int timeoutMs) {
+  if (begin_ < end_ || closed_) return true;
+  std::optional<size_t> n = source_.ReadWithin(buffer_.get(), kBufferSize, timeoutMs);
+  if (!n) return false;
+  begin_ = 0;
+  end_ = *n;
+  if (end_ == 0) closed_ = true;
+  return true;
+}
+
+}  // namespace vanto::net

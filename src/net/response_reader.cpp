@@ -1,0 +1,264 @@
+#include "net/response_reader.h"
+
+#include <optional>
+
+#include "net/ascii.h"
+#include "net/errors.h"
+
+namespace vanto::net {
+namespace {
+
+[[noreturn]] void ThrowClosed() {
+  throw EIdConnClosedGracefully(u"Connection Closed Gracefully.");
+}
+[[noreturn]] void ThrowTooLong() {
+  throw EIdReadLnMaxLineLengthExceeded(u"Max line length exceeded.");
+}
+[[noreturn]] void ThrowOutOfMemory() {
+  throw EOutOfMemory(u"Out of memory");
+}
+
+std::string ReadableAscii(std::string_view bytes) {
+  std::string out(bytes);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) > 0x7F) c = '?';
+  }
+  return out;
+}
+
+// Reads lines while keeping the whole head of a response within its budget.
+class HeadReader {
+ public:
+  HeadReader(LineReader& reader, size_t budget) : reader_(reader), budget_(budget) {}
+  bool ReadLine(std::string& line) {
+    const bool complete = reader_.ReadLine(line, used_);
+    if (used_ > budget_) ThrowTooLong();
+    return complete;
+  }
+
+ private:
+  LineReader& reader_;
+  size_t budget_;
+  size_t used_ = 0;
+};
+
+void AddHeader(Response& response, std::string_view line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return;
+  response.headers.emplace_back(ReadableAscii(TrimBlanks(line.substr(0, colon))),
+                                ReadableAscii(TrimBlanks(line.substr(colon + 1))));
+}
+
+// Header lines up to the empty one. A close ends them; a partial line before it is not used.
+void ReadHeaders(HeadReader& head, Response& response) {
+  std::string line;
+  while (head.ReadLine(line) && !line.empty()) AddHeader(response, line);
+}
+
+Response ReadHead(LineReader& reader, const ResponseLimits& limits) {
+  HeadReader head(reader, limits.maxHeadBytes);
+  Response response;
+  std::string line;
+  if (!head.ReadLine(line)) ThrowClosed();
+  response.statusLine = FromWireAscii(line);
+  response.statusCode = StatusCodeOf(line);
+  ReadHeaders(head, response);
+  return response;
+}
+
+// Decimal digits only and within 64 bits; anything else is no usable length.
+std::optional<std::uint64_t> ParseContentLength(std::string_view text) {
+  text = TrimBlanks(text);
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+struct Framing {
+  bool chunked = false;
+  std::optional<std::uint64_t> contentLength;
+};
+
+Framing FramingOf(const Response& response) {
+  Framing framing;
+  bool seenLength = false;
+  for (const auto& [name, value] : response.headers) {
+    const std::string lowerName = LowerAscii(name);
+    if (lowerName == "transfer-encoding" &&
+        LowerAscii(value).find("chunked") != std::string::npos) {
+      framing.chunked = true;
+    }
+  }
+  if (framing.chunked) return framing;
+  for (const auto& [name, value] : response.headers) {
+    if (LowerAscii(name) != "content-length") continue;
+    std::optional<std::uint64_t> length = ParseContentLength(value);
+    // Two lengths that disagree leave no way to tell where the body ends.
+    if (seenLength && length != framing.contentLength) {
+      throw EIdHTTPProtocolException(response.statusCode, response.statusLine, std::string());
+    }
+    framing.contentLength = length;
+    seenLength = true;
+  }
+  return framing;
+}
+
+class BodyReader {
+ public:
+  BodyReader(LineReader& reader, BodyBuffer& body, const ResponseLimits& limits)
+      : reader_(reader), body_(body), limits_(limits) {}
+
+  // Reads up to `count` bytes; returns how many came before the close.
+  std::uint64_t ReadBytes(std::uint64_t count) {
+    std::uint64_t got = 0;
+    while (got < count) {
+      const std::uint64_t left = count - got;
+      std::span<char> room = body_.Room(left < kPiece ? static_cast<size_t>(left) : kPiece);
+      const size_t n = reader_.ReadSome(room.data(), room.size());
+      if (n == 0) break;
+      body_.Commit(n);
+      got += n;
+    }
+    return got;
+  }
+
+  void ReadUntilClose() {
+    for (;;) {
+      if (body_.Size() >= limits_.maxBodyBytes) {
+        // Only a close may follow now.
+        char probe;
+        if (reader_.ReadSome(&probe, 1) == 0) return;
+        ThrowOutOfMemory();
+      }
+      const std::uint64_t allowed = limits_.maxBodyBytes - body_.Size();
+      std::span<char> room = body_.Room(allowed < kPiece ? static_cast<size_t>(allowed) : kPiece);
+      const size_t n = reader_.ReadSome(room.data(), room.size());
+      if (n == 0) return;
+      body_.Commit(n);
+    }
+  }
+
+  void ReadChunked(HeadReader& trailers, Response& response) {
+    std::string line;
+    size_t ignored = 0;
+    for (;;) {
+      if (!reader_.ReadLine(line, ignored)) ThrowClosed();
+      const std::uint64_t size = ChunkSize(line);
+      if (size == 0) break;
+      if (size > limits_.maxBodyBytes - body_.Size()) ThrowOutOfMemory();
+      if (ReadBytes(size) < size) ThrowClosed();
+      if (!reader_.ReadLine(line, ignored)) ThrowClosed();
+    }
+    // A close inside the trailer is as much a cut-off body as one inside the chunks.
+    for (;;) {
+      if (!trailers.ReadLine(line)) ThrowClosed();
+      if (line.empty()) break;
+      AddHeader(response, line);
+    }
+  }
+
+ private:
+  static constexpr size_t kPiece = 256 * 1024;
+
+  // The hex number before any ";" extension; a line that is not one counts as 0. A number
+  // beyond 64 bits could never be held.
+  static std::uint64_t ChunkSize(std::string_view line) {
+    line = TrimBlanks(line.substr(0, line.find(';')));
+    std::uint64_t value = 0;
+    for (char c : line) {
+      if (HexDigit(c) < 0) return 0;
+    }
+    while (!line.empty() && line.front() == '0') line.remove_prefix(1);
+    if (line.size() > 16) ThrowOutOfMemory();
+    for (char c : line) value = value * 16 + static_cast<std::uint64_t>(HexDigit(c));
+    return value;
+  }
+
+  static int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  LineReader& reader_;
+  BodyBuffer& body_;
+  const ResponseLimits& limits_;
+};
+
+// Reads the body the head announces. For a body that is only kept in an error, a Content-Length
+// cut short by the close simply ends it; for a download it is a truncated file and fails.
+void ReadBody(LineReader& reader, Response& response, BodyBuffer& body,
+              const ResponseLimits& limits, bool shortBodyFails) {
+  const Framing framing = FramingOf(response);
+  BodyReader bodyReader(reader, body, limits);
+  if (framing.chunked) {
+    HeadReader trailers(reader, limits.maxHeadBytes);
+    bodyReader.ReadChunked(trailers, response);
+  } else if (!framing.contentLength) {
+    bodyReader.ReadUntilClose();
+  } else if (*framing.contentLength > 0) {
+    if (*framing.contentLength > limits.maxBodyBytes) ThrowOutOfMemory();
+    if (bodyReader.ReadBytes(*framing.contentLength) < *framing.contentLength && shortBodyFails) {
+      ThrowClosed();
+    }
+  }
+}
+
+std::string Flatten(const BodyBuffer& body) {
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(body.Size()));
+  for (std::span<const char> block : body.Blocks()) bytes.append(block.data(), block.size());
+  return bytes;
+}
+
+}  // namespace
+
+int StatusCodeOf(std::string_view statusLine) {
+  const size_t first = statusLine.find(' ');
+  if (first == std::string_view::npos) return -1;
+  std::string_view code = statusLine.substr(first + 1);
+  code = code.substr(0, code.find(' '));
+  if (code.empty() || code.size() > 9) return -1;
+  int value = 0;
+  for (char c : code) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+Response ReadResponse(LineReader& reader, BodyBuffer& body, const ResponseLimits& limits) {
+  Response response = ReadHead(reader, limits);
+  for (int interim = 0; response.statusCode == 100; ++interim) {
+    if (interim >= limits.maxInterimResponses) ThrowTooLong();
+    response = ReadHead(reader, limits);
+  }
+  const int code = response.statusCode;
+  if (code >= 200 && code <= 299) {
+    if (code != 204) ReadBody(reader, response, body, limits, true);
+    return response;
+  }
+
+  BodyBuffer failureBody;
+  const bool bodyless = code == 304 || (code >= 100 && code <= 199);
+  if (code >= 300 && code <= 399 && !bodyless) {
+    const Framing framing = FramingOf(response);
+    const bool emptyAnnounced =
+        !framing.chunked && framing.contentLength && *framing.contentLength == 0;
+    if (!emptyAnnounced && reader.WaitForData(limits.redirectBodyWaitMs)) {
+      ReadBody(reader, response, failureBody, limits, false);
+    }
+  } else if (!bodyless) {
+    ReadBody(reader, response, failureBody, limits, false);
+  }
+  throw EIdHTTPProtocolException(code, response.statusLine, Flatten(failureBody));
+}
+
+}  // namespace vanto::net

@@ -1,0 +1,40 @@
+// Reading one HTTP/1.1 response: status line, headers, interim 100 responses, and the body by
+// chunks, by Content-Length or up to the close. Works on any ByteSource.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "net/body_buffer.h"
+#include "net/line_reader.h"
+
+namespace vanto::net {
+
+struct ResponseLimits {
+  std::uint64_t maxBodyBytes = std::numeric_limits<std::ptrdiff_t>::max();
+  // Status and header lines of one response, terminators included.
+  size_t maxHeadBytes = 256 * 1024;
+  // "100 Continue" responses skipped before a final one.
+  int maxInterimResponses = 8;
+  // How long a redirection's body is waited for before it is skipped.
+  int redirectBodyWaitMs = 5000;
+};
+
+struct Response {
+  std::u16string statusLine;  // as received, bytes above 0x7F as "?"
+  int statusCode = -1;
+  // Names and values trimmed, bytes above 0x7F as "?"; trailers of a chunked body at the end.
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// The text between the first and the second space (or the end), when it is all digits; else -1.
+int StatusCodeOf(std::string_view statusLine);
+
+// Reads the final response and, for a 2xx, its body into `body`. Any other status raises
+// EIdHTTPProtocolException with the status line, after reading its body into the error.
+Response ReadResponse(LineReader& reader, BodyBuffer& body, const ResponseLimits& limits);
+
+}  // namespace vanto::net
