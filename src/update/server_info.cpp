@@ -1,0 +1,56 @@
+#include "update/server_info.h"
+
+#include <string>
+
+#include "net/errors.h"
+#include "update/version.h"
+
+namespace vanto::update {
+namespace {
+
+constexpr char16_t kInfoSection[] = u"VANTO_INFO";
+constexpr char16_t kTextSection[] = u"VANTOK_INFO";
+constexpr char16_t kPcSection[] = u"VANTO_INFO_PC";
+
+std::u16string ReadString(platform::Services& services, const InfoReader& reader,
+                          const std::u16string& section, const std::u16string& key) {
+  return services.ReadProfileString(reader.fileName, section, key, std::u16string());
+}
+
+// An empty entry is the default; one that is not a number quietly reads as the default too.
+double ReadFloat(platform::Services& services, const InfoReader& reader,
+                 const std::u16string& section, const std::u16string& key, double defaultValue,
+                 char16_t decimalSeparator) {
+  const std::u16string text = ReadString(services, reader, section, key);
+  if (text.empty()) return defaultValue;
+  try {
+    return VersionFromText(text, decimalSeparator);
+  } catch (const EConvertError&) {
+    return defaultValue;
+  }
+}
+
+}  // namespace
+
+void ReadServerInfo(UpdateRunState& state, platform::Services& services) {
+  const InfoReader& reader = state.Info;
+  state.ServerVersion =
+      ReadFloat(services, reader, kInfoSection, u"VER", 0.0, state.DecimalSeparator);
+  state.InfoFileName = ReadString(services, reader, kInfoSection, u"InfoFName");
+  state.InfoServerDir = ReadString(services, reader, kInfoSection, u"ServerDir");
+  state.InfoText = ReadString(services, reader, kTextSection, u"Infotxt");
+  state.LocalAlias = ReadString(services, reader, kPcSection, u"LocalAlias");
+  state.ExeDir = ReadString(services, reader, kPcSection, u"ExeDir");
+  state.ExeDirUp = ReadString(services, reader, kPcSection, u"ExeDirUp");
+}
+
+void LoadServerInfo(UpdateRunState& state, platform::Services& services,
+                    const net::FetchOptions& fetchOptions) {
+  state.DownloadUrl = state.RegServerDir + state.RegInfoFName;
+  state.LocalFile = state.TempDir + state.RegInfoFName;
+  net::FetchToFile(state.DownloadUrl, state.LocalFile, fetchOptions);
+  state.Info = InfoReader{state.LocalFile};
+  ReadServerInfo(state, services);
+}
+
+}  // namespace vanto::update

@@ -1,0 +1,42 @@
+#include "update/upgrade_step.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vanto::update {
+namespace {
+
+constexpr char16_t kDownloading[] = u"업그레이드화일 다운로드중...";
+constexpr char16_t kDownloaded[] = u"다운로드가 완료 되었습니다. 잠시만 기다려 주세요...";
+
+// ShellExecuteW reports success with a value above 32.
+constexpr std::intptr_t kShellOpenSucceeded = 32;
+
+}  // namespace
+
+void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeView& view,
+                 const net::FetchOptions& fetchOptions) {
+  // Equal versions download nothing.
+  const bool serverIsNewer = !(state.LocalVersion >= state.ServerVersion);
+  if (serverIsNewer) {
+    view.SetNameText(std::u16string());
+    view.SetCountText(std::u16string());
+    view.SetNameText(state.ExeDir);
+    state.DownloadUrl = state.InfoServerDir + state.ExeDir;
+    state.LocalFile = state.TempDir + state.ExeDir;
+    view.SetStateText(kDownloading);
+    view.PaintLabelsNow();
+    net::FetchToFile(state.DownloadUrl, state.LocalFile, fetchOptions);
+  }
+
+  view.SetStateText(kDownloaded);
+  view.PaintLabelsNow();
+  // Only a downloaded installer is opened: without one, LocalFile still names the information
+  // file, which the shell would merely show in a text editor.
+  if (serverIsNewer) {
+    state.InstallerOpened = services.ShellOpen(state.LocalFile) > kShellOpenSucceeded;
+  }
+  view.CloseWindow();
+}
+
+}  // namespace vanto::update
