@@ -8,9 +8,10 @@ Examples:
   # Serve ./site on an ephemeral port; the chosen port is printed and written to port.txt.
   vanto-demo-server.py --root site --port 0 --port-file port.txt
 
-  # Write site/vanto/newvanto.ini first (UTF-16 with BOM, readable by the Windows INI service).
-  vanto-demo-server.py --root site --port 8080 --write-info vanto/newvanto.ini \\
-      --ver 2.0 --server-dir http://127.0.0.1:8080/vanto/ --exe-dir setup.exe
+  # Write site/vanto/newvanto.ini first (UTF-16 with BOM, readable by the Windows INI service);
+  # "{port}" in a value stands for the port the server listens on.
+  vanto-demo-server.py --root site --port 0 --write-info vanto/newvanto.ini \\
+      --ver 2.0 --server-dir 'http://127.0.0.1:{port}/vanto/' --exe-dir setup.exe
 
   # Answer 404 for the installer until told otherwise, and send every file over 3 seconds.
   vanto-demo-server.py --root site --port 0 --missing /vanto/setup.exe --slow 3
@@ -188,24 +189,23 @@ def make_server(state, port):
     return server
 
 
-def write_info_file(path, args):
+def write_info_file(path, args, port):
     """The information file in INI form, with the three sections vantoup reads."""
-    lines = ["[VANTO_INFO]"]
-    for key, value in (("VER", args.ver), ("InfoFName", args.info_fname),
-                       ("ServerDir", args.server_dir)):
-        if value is not None:
-            lines.append(f"{key}={value}")
-    lines.append("")
-    lines.append("[VANTOK_INFO]")
-    if args.infotxt is not None:
-        lines.append(f"Infotxt={args.infotxt}")
-    lines.append("")
-    lines.append("[VANTO_INFO_PC]")
-    for key, value in (("LocalAlias", args.local_alias), ("ExeDir", args.exe_dir),
-                       ("ExeDirUp", args.exe_dir_up)):
-        if value is not None:
-            lines.append(f"{key}={value}")
-    text = "\r\n".join(lines) + "\r\n"
+    sections = [
+        ("VANTO_INFO", [("VER", args.ver), ("InfoFName", args.info_fname),
+                        ("ServerDir", args.server_dir)]),
+        ("VANTOK_INFO", [("Infotxt", args.infotxt)]),
+        ("VANTO_INFO_PC", [("LocalAlias", args.local_alias), ("ExeDir", args.exe_dir),
+                           ("ExeDirUp", args.exe_dir_up)]),
+    ]
+    lines = []
+    for section, entries in sections:
+        lines.append(f"[{section}]")
+        for key, value in entries:
+            if value is not None:
+                lines.append(f"{key}={value.replace('{port}', str(port))}")
+        lines.append("")
+    text = "\r\n".join(lines)
     encoding = {"utf-16": "utf-16-le", "utf-8-sig": "utf-8", "cp949": "cp949", "ascii": "ascii"}
     data = text.encode(encoding[args.info_encoding])
     if args.info_encoding == "utf-16":
@@ -234,7 +234,7 @@ def parse_args(argv):
 
     info = parser.add_argument_group(
         "information file", "Write an information file under the root before serving; only the "
-        "values given are written.")
+        "values given are written, and {port} in a value becomes the port listened on.")
     info.add_argument("--write-info", metavar="RELPATH",
                       help="path of the file under the root, e.g. vanto/newvanto.ini")
     info.add_argument("--info-encoding", default="utf-16",
@@ -252,11 +252,11 @@ def parse_args(argv):
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    if args.write_info:
-        write_info_file(os.path.join(args.root, args.write_info), args)
     state = ServerState(args.root, args.missing, args.slow, args.log)
     server = make_server(state, args.port)
     port = server.server_address[1]
+    if args.write_info:
+        write_info_file(os.path.join(args.root, args.write_info), args, port)
     if args.port_file:
         temporary = args.port_file + ".tmp"
         with open(temporary, "w") as out:

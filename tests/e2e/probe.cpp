@@ -9,6 +9,11 @@
 //   vanto-probe OUT close <class>                        WM_CLOSE to the window
 //   vanto-probe OUT press-ok [timeoutMs]                 confirm the OK button of a dialog box
 //   vanto-probe OUT workarea                             the primary work area
+//   vanto-probe OUT watch <stopFile> <timeoutMs> <class>...
+//       records every distinct state of the top-level windows of those classes (visibility,
+//       caption, children's texts) until the stop file exists or the time is up; a state that
+//       lasts only a few milliseconds is caught as well, as far as polling can; the class "*"
+//       stands for every visible window
 //
 // Exit code 0 on success, 1 when the condition was not met or the window was missing, 2 on usage.
 #include <windows.h>
@@ -78,26 +83,27 @@ bool OfOtherProcess(HWND hwnd) {
   return pid != GetCurrentProcessId();
 }
 
+// Enumeration callbacks are plain functions: 32-bit Windows calls them with stdcall, which a
+// capture-less lambda cannot be converted to.
+BOOL CALLBACK CollectOtherProcess(HWND hwnd, LPARAM list) {
+  if (OfOtherProcess(hwnd)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectAll(HWND hwnd, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
+  return TRUE;
+}
+
 std::vector<HWND> TopLevelWindows() {
   std::vector<HWND> found;
-  EnumWindows(
-      [](HWND hwnd, LPARAM list) -> BOOL {
-        if (OfOtherProcess(hwnd)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumWindows(CollectOtherProcess, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
 std::vector<HWND> ChildWindows(HWND parent) {
   std::vector<HWND> found;
-  EnumChildWindows(
-      parent,
-      [](HWND hwnd, LPARAM list) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumChildWindows(parent, CollectAll, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
@@ -205,12 +211,57 @@ bool WriteFile(const std::wstring& path, const std::string& content) {
   return std::fclose(out) == 0;
 }
 
+bool FileExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// One state of the watched windows: everything a user could tell apart, without positions of
+// windows that do not move.
+std::string WatchedState(const std::vector<std::wstring>& classes) {
+  std::string out;
+  for (HWND hwnd : TopLevelWindows()) {
+    std::wstring name = ClassOf(hwnd);
+    bool watched = false;
+    for (const std::wstring& c : classes)
+      watched = watched || c == name || (c == L"*" && IsWindowVisible(hwnd));
+    if (!watched) continue;
+    out += out.empty() ? "" : ", ";
+    out += WindowJson(hwnd);
+  }
+  return "[" + out + "]";
+}
+
+int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
+          const std::vector<std::wstring>& classes) {
+  DWORD start = GetTickCount();
+  std::string states;
+  std::string last;
+  bool stopped = false;
+  while (GetTickCount() - start < timeout) {
+    std::string state = WatchedState(classes);
+    if (state != last) {
+      states += states.empty() ? "\n  " : ",\n  ";
+      states +=
+          "{\"t\": " + std::to_string(GetTickCount() - start) + ", \"windows\": " + state + "}";
+      last = state;
+    }
+    if (FileExists(stopFile)) {
+      stopped = true;
+      break;
+    }
+    Sleep(2);
+  }
+  WriteFile(out, std::string("{\"ok\": ") + (stopped ? "true" : "false") + ", \"states\": [" +
+                     states + "\n]}");
+  return stopped ? 0 : 1;
+}
+
 std::string Result(bool ok, const std::string& detail) {
   return std::string("{\"ok\": ") + (ok ? "true" : "false") + ", " + detail + "}";
 }
 
 int Usage() {
-  std::fputs("usage: vanto-probe OUT wait|wait-gone|dump|key|close|press-ok|workarea ...\n",
+  std::fputs("usage: vanto-probe OUT wait|wait-gone|dump|key|close|press-ok|workarea|watch ...\n",
              stderr);
   return 2;
 }
@@ -225,6 +276,11 @@ int wmain(int argc, wchar_t** argv) {
 
   if (command == L"dump") return WriteFile(out, DumpJson()) ? 0 : 1;
   if (command == L"workarea") return WriteFile(out, WorkAreaJson()) ? 0 : 1;
+
+  if (command == L"watch" && args.size() >= 3) {
+    std::vector<std::wstring> classes(args.begin() + 2, args.end());
+    return Watch(out, args[0], static_cast<DWORD>(_wtoi(args[1].c_str())), classes);
+  }
 
   if (command == L"wait" && (args.size() == 2 || args.size() == 3)) {
     const std::wstring* caption = args.size() == 3 ? &args[1] : nullptr;

@@ -1,0 +1,329 @@
+"""The pieces an end-to-end case needs: an X display, a Wine prefix of its own with a virtual
+desktop, the probe, the registry, the files of the vanto installation, the download server and
+the run of vantoup.exe itself. Everything started here is stopped here, by PID."""
+
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+VANTO_KEY = r"HKEY_CURRENT_USER\Software\vanto"
+
+
+class CaseFailure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise CaseFailure(message)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        raise CaseFailure(f"{what}: expected {expected!r}, got {actual!r}")
+
+
+class Display:
+    """Xvfb on a display it picks itself (-displayfd), so parallel runs never collide."""
+
+    def __init__(self, log_path):
+        read_end, write_end = os.pipe()
+        self.log = open(log_path, "wb")
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
+             "tcp", "-noreset"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        with os.fdopen(read_end, "rb") as reader:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = reader.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not report a display number")
+        self.name = ":" + number.decode().strip()
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.name, "-window", "root", path],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=20, check=False)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.log.close()
+
+
+class Wine:
+    """A prefix of the harness's own, its wineserver kept alive for the whole run."""
+
+    def __init__(self, work, display, prefix_script):
+        self.work = work
+        self.prefix = os.path.join(work, "prefix")
+        self.home = os.path.join(work, "home")
+        os.makedirs(self.home, exist_ok=True)
+        self.env = dict(os.environ)
+        for name in ("LC_ALL", "LC_NUMERIC", "LANGUAGE"):
+            self.env.pop(name, None)
+        self.env.update({
+            "WINEPREFIX": self.prefix,
+            "WINELOADER": WINE,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "HOME": self.home,
+            "DISPLAY": display.name,
+            # "." as the decimal separator, as the version texts are written.
+            "LANG": "en_US.UTF-8",
+        })
+        self.services_log = os.path.join(work, "wine-services.log")
+        subprocess.run([prefix_script], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
+                       check=True)
+        self.tmp = os.path.join(work, "tmp")
+        os.makedirs(self.tmp, exist_ok=True)
+        # Every program of the prefix on one virtual desktop: title bars are drawn, and
+        # vantoup.exe runs directly, its exit code being wine64's. The desktop is made by the
+        # first program of a session, so the session that wrote the setting is ended first.
+        self.run(["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/t", "REG_SZ",
+                  "/d", "Default", "/f"])
+        self.run(["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/t",
+                  "REG_SZ", "/d", "1024x768", "/f"])
+        self.stop()
+        subprocess.run([WINESERVER, "-p"], env=self.env, timeout=30, check=True)
+        # Wine's services start with the first program of the session and keep its output
+        # streams: give them a file of their own.
+        with open(self.services_log, "ab") as log:
+            subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=log, stderr=log, timeout=120, check=False)
+
+    def unix_path(self, *windows_parts):
+        return os.path.join(self.prefix, "drive_c", *windows_parts)
+
+    @property
+    def documents(self):
+        # The prefix links the user's Documents folder to HOME.
+        return self.home
+
+    def start(self, args, name):
+        out = open(os.path.join(self.tmp, name + ".out"), "wb")
+        err = open(os.path.join(self.tmp, name + ".err"), "wb")
+        try:
+            return subprocess.Popen([WINE] + args, env=self.env, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err)
+        finally:
+            out.close()
+            err.close()
+
+    def run(self, args, timeout=60, name="wine-run"):
+        process = self.start(args, name)
+        try:
+            return process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise CaseFailure(f"wine64 {' '.join(args)} did not end in {timeout} s")
+
+    def output_of(self, name):
+        with open(os.path.join(self.tmp, name + ".out"), "rb") as out:
+            return out.read()
+
+    def stop(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60, check=False)
+        subprocess.run([WINESERVER, "-w"], env=self.env, timeout=60, check=False)
+
+    # Registry -------------------------------------------------------------------------------
+
+    def set_vanto_key(self, values):
+        """None removes the key; a dict gives its values: a str is REG_SZ, an int REG_DWORD."""
+        lines = ["Windows Registry Editor Version 5.00", "", f"[-{VANTO_KEY}]", ""]
+        if values is not None:
+            lines.append(f"[{VANTO_KEY}]")
+            for name, value in values.items():
+                if isinstance(value, int):
+                    lines.append(f'"{name}"=dword:{value:08x}')
+                else:
+                    escaped = value.replace("\\", "\\\\").replace('"', '\\"')
+                    lines.append(f'"{name}"="{escaped}"')
+        path = os.path.join(self.tmp, "vanto-key.reg")
+        with open(path, "wb") as out:
+            out.write(b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
+        rc = self.run(["reg", "import", path], name="reg-import")
+        check_equal(rc, 0, "reg import of the vanto key")
+
+    def query_vanto_key(self):
+        rc = self.run(["reg", "query", VANTO_KEY], name="reg-query")
+        return rc, self.output_of("reg-query")
+
+
+class Probe:
+    def __init__(self, wine, exe):
+        self.wine = wine
+        self.exe = exe
+        self.count = 0
+
+    def _out(self):
+        self.count += 1
+        return os.path.join(self.wine.tmp, f"probe-{self.count}.json")
+
+    def call(self, *args, timeout=60):
+        out = self._out()
+        if os.path.exists(out):
+            os.remove(out)
+        rc = self.wine.run([self.exe, out] + list(args), timeout=timeout, name="probe")
+        result = None
+        if os.path.exists(out):
+            with open(out, encoding="utf-8") as source:
+                result = json.load(source)
+        return rc, result
+
+    def wait(self, window_class, caption=None, timeout_ms=15000):
+        args = [window_class] + ([caption] if caption is not None else []) + [str(timeout_ms)]
+        rc, result = self.call("wait", *args, timeout=timeout_ms / 1000 + 30)
+        return result["window"] if rc == 0 and result else None
+
+    def wait_gone(self, window_class, timeout_ms=15000):
+        rc, _ = self.call("wait-gone", window_class, str(timeout_ms),
+                          timeout=timeout_ms / 1000 + 30)
+        return rc == 0
+
+    def dump(self):
+        rc, result = self.call("dump")
+        check(rc == 0 and result is not None, "probe dump failed")
+        return result["windows"]
+
+    def workarea(self):
+        rc, result = self.call("workarea")
+        check(rc == 0 and result is not None, "probe workarea failed")
+        return result["workarea"]
+
+    def key(self, window_class, key):
+        rc, result = self.call("key", window_class, key)
+        check(rc == 0, f"probe could not send {key} to {window_class}")
+        return result
+
+    def close(self, window_class):
+        rc, _ = self.call("close", window_class)
+        check(rc == 0, f"probe found no {window_class} to close")
+
+    def press_ok(self, timeout_ms=15000):
+        rc, result = self.call("press-ok", str(timeout_ms), timeout=timeout_ms / 1000 + 30)
+        check(rc == 0 and result is not None, "no dialog box to confirm")
+        return result["dialog"]
+
+    def start_watch(self, classes, timeout_ms=120000):
+        return Watch(self, classes, timeout_ms)
+
+
+class Watch:
+    """The probe recording every state of some windows in the background."""
+
+    def __init__(self, probe, classes, timeout_ms):
+        self.out = probe._out()
+        self.stop_file = self.out + ".stop"
+        for path in (self.out, self.stop_file):
+            if os.path.exists(path):
+                os.remove(path)
+        self.process = probe.wine.start(
+            [probe.exe, self.out, "watch", self.stop_file, str(timeout_ms)] + list(classes),
+            "watch")
+
+    def finish(self):
+        with open(self.stop_file, "w"):
+            pass
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise CaseFailure("the window watcher did not stop")
+        with open(self.out, encoding="utf-8") as source:
+            return json.load(source)["states"]
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+
+
+class DemoServer:
+    """tools/vanto-demo-server.py on an ephemeral loopback port."""
+
+    def __init__(self, script, root, log_dir, extra_args=()):
+        self.root = root
+        self.log = os.path.join(log_dir, "requests.log")
+        port_file = os.path.join(log_dir, "port.txt")
+        for path in (self.log, port_file):
+            if os.path.exists(path):
+                os.remove(path)
+        self.output = open(os.path.join(log_dir, "server.out"), "wb")
+        self.process = subprocess.Popen(
+            [sys.executable, script, "--root", root, "--port", "0", "--port-file", port_file,
+             "--log", self.log] + list(extra_args),
+            stdin=subprocess.DEVNULL, stdout=self.output, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 15
+        while not os.path.exists(port_file):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise CaseFailure("the demo server did not start")
+            time.sleep(0.05)
+        with open(port_file) as source:
+            self.port = int(source.read().strip())
+        self.base = f"http://127.0.0.1:{self.port}/"
+
+    def control(self, command):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as connection:
+            connection.sendall(f"GET /__control__/{command} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
+            reply = b""
+            while True:
+                chunk = connection.recv(4096)
+                if not chunk:
+                    break
+                reply += chunk
+        check(reply.startswith(b"HTTP/1.1 200"), f"server control {command} failed")
+
+    def request_lines(self):
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log, "rb") as source:
+            return source.read().splitlines()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.output.close()
+
+
+def refused_port():
+    """A loopback port that nothing listens on."""
+    with socket.socket() as probe_socket:
+        probe_socket.bind(("127.0.0.1", 0))
+        return probe_socket.getsockname()[1]
+
+
+def reset_folder(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path, exist_ok=True)
+
+
+def names_in(folder):
+    return sorted(os.listdir(folder)) if os.path.isdir(folder) else []

@@ -1,0 +1,399 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real vantoup.exe under Wine on a private Xvfb display.
+
+Each case prepares the registry key, the installed vanto.exe and the download folder, starts the
+download server when it needs one, runs vantoup.exe, watches and drives its windows with the probe,
+takes a screenshot of every state into the work folder and checks the exit code and the files.
+Ends with the line "N passed, M failed"."""
+
+import argparse
+import os
+import re
+import shutil
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from harness import (CaseFailure, DemoServer, Display, Probe, Wine, check, check_equal, names_in,
+                     refused_port, reset_folder)
+
+CLIENT_MAIN = "TfrmClientMain"
+UPMAIN = "TfrmUpmain"
+DIALOG = "#32770"
+TITLE = "업그레이드"
+CLIENT_MAIN_CAPTION = "자동 업그레이드"
+UPMAIN_CAPTION = " 자동업그레이드"
+NO_INFO_LINES = ["프로그램의 정보가 없습니다.", "", "업체에 문의 하여 주십시요"]
+STATE_READY = "업그레이드 준비중 입니다."
+STATE_DOWNLOADING = "업그레이드화일 다운로드중..."
+STATE_DONE = "다운로드가 완료 되었습니다. 잠시만 기다려 주세요..."
+INSTALLER = "vanto-setup.exe"
+DUMMY_VANTO = b"the installed vanto program\n"
+RUN_TIMEOUT = 60
+
+
+class Run:
+    """What one case shares: the environment and the paths of the vanto files in the prefix."""
+
+    def __init__(self, args, display, wine, probe, ids):
+        self.args = args
+        self.display = display
+        self.wine = wine
+        self.probe = probe
+        self.ids = ids
+        self.vanto_dir = wine.unix_path("Program Files", "vanto")
+        self.temp_dir = os.path.join(wine.documents, "vanto", "Temp")
+        self.case = None
+        self.process = None
+        self.server = None
+        self.watch = None
+
+    # Set-up --------------------------------------------------------------------------------
+
+    def begin(self, case):
+        self.case = case
+        reset_folder(self.vanto_dir)
+        with open(os.path.join(self.vanto_dir, "vanto.exe"), "wb") as out:
+            out.write(DUMMY_VANTO)
+        shutil.rmtree(os.path.join(self.wine.documents, "vanto"), ignore_errors=True)
+
+    def serve(self, ver, exe_dir=INSTALLER, extra_args=(), with_installer=True):
+        """Starts the server with an information file naming the installer; returns its base URL."""
+        root = os.path.join(self.args.work, "site-" + self.case)
+        reset_folder(os.path.join(root, "vanto"))
+        if with_installer:
+            shutil.copyfile(self.args.installer, os.path.join(root, "vanto", exe_dir))
+        info = ["--write-info", "vanto/newvanto.ini", "--ver", ver, "--info-fname", "newvanto.ini",
+                "--server-dir", "http://127.0.0.1:{port}/vanto/", "--infotxt", "e2e",
+                "--local-alias", "vanto", "--exe-dir", exe_dir, "--exe-dir-up", exe_dir]
+        self.server = DemoServer(self.args.server, root, self.args.work, info + list(extra_args))
+        return self.server.base + "vanto/"
+
+    def start(self, watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG, "*")):
+        self.watch = self.probe.start_watch(watch_classes)
+        self.process = self.wine.start([self.args.vantoup], "vantoup-" + self.case)
+
+    def shot(self, state):
+        self.display.screenshot(os.path.join(self.args.work, f"{self.case}-{state}.png"))
+
+    def wait_exit(self, timeout=RUN_TIMEOUT):
+        deadline = time.monotonic() + timeout
+        while self.process.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.05)
+        check(self.process.poll() is not None, f"vantoup.exe still running after {timeout} s")
+        return self.process.returncode
+
+    def states(self):
+        """Every state the watcher saw, once the program has ended."""
+        states = self.watch.finish()
+        self.watch = None
+        return states
+
+    def end(self):
+        if self.watch:
+            self.watch.kill()
+            self.watch = None
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.process = None
+        if self.server:
+            self.server.stop()
+            self.server = None
+
+    # Looking ---------------------------------------------------------------------------------
+
+    def label(self, window, name):
+        wanted = self.ids[name]
+        for child in window["children"]:
+            if child["id"] == wanted:
+                return child["text"]
+        raise CaseFailure(f"{window['class']} has no control {name} (id {wanted})")
+
+    def vanto_files(self):
+        return names_in(self.vanto_dir)
+
+    def check_centred(self, window):
+        left, top, right, bottom = window["rect"]
+        wa_left, wa_top, wa_right, wa_bottom = self.probe.workarea()
+        expected_left = max((wa_right - wa_left - (right - left)) // 2, 0)
+        expected_top = max((wa_bottom - wa_top - (bottom - top)) // 2, 0)
+        check_equal((left, top), (expected_left, expected_top),
+                    f"position of {window['class']} (centre of work area {wa_right}x{wa_bottom})")
+
+
+def visible(states, window_class):
+    """The snapshots in which a visible window of that class existed."""
+    return [w for s in states for w in s["windows"] if w["class"] == window_class and w["visible"]]
+
+
+def dialog_text(dialog):
+    """The message of a message box or task dialog: its longest static text."""
+    texts = [c["text"] for c in dialog["children"] if c["class"].lower() == "static"]
+    return max(texts, key=len) if texts else ""
+
+
+def lines_of(text):
+    return text.replace("\r\n", "\n").replace("\r", "\n").split("\n")
+
+
+def ours_visible(windows):
+    return [w for w in windows if w["class"] in (CLIENT_MAIN, UPMAIN) and w["visible"]]
+
+
+# Cases ---------------------------------------------------------------------------------------
+#
+# The start-up stops early: (case, registry values or None for no key, expected box text or None
+# for the information dialog).
+EARLY_STOPS = [
+    ("key-missing", None, None),
+    ("ver-2.5.1", {"Ver": "2.5.1"}, "'2.5.1' is not a valid floating point value."),
+    ("ver-dword", {"Ver": 2}, "Invalid data type for 'Ver'."),
+]
+
+
+def early_stop(run, registry, box_text):
+    run.wine.set_vanto_key(registry)
+    run.start()
+    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
+    check(dialog is not None, "no dialog box appeared")
+    run.shot("box")
+    check_equal(dialog["caption"], TITLE, "caption of the box")
+    text = dialog_text(dialog)
+    if box_text is None:
+        check_equal(lines_of(text), NO_INFO_LINES, "information text")
+    else:
+        check_equal(text, box_text, "error text")
+    check_equal(ours_visible(run.probe.dump()), [], "windows of ours visible behind the box")
+    check_equal(run.vanto_files(), ["vanto.OLD"], "vanto folder while the box is up")
+
+    run.probe.press_ok()
+    first = run.probe.wait(CLIENT_MAIN, CLIENT_MAIN_CAPTION)
+    check(first is not None, "the first window did not appear after OK")
+    run.shot("first-window")
+    run.check_centred(first)
+    check_equal(first["client"], [342, 75], "client size of the first window")
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    check(run.process.poll() is None, "vantoup.exe ended while its window was open")
+
+    run.probe.close(CLIENT_MAIN)
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal([w for w in visible(states, UPMAIN)], [], "upgrade window shown")
+    check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
+    temp = os.path.join(run.temp_dir)
+    check(os.path.isdir(temp), "download folder was not created")
+
+
+def upgrade_installs(run):
+    base = run.serve("2.0", extra_args=["--slow", "3", ])
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    registry_before = run.wine.query_vanto_key()
+    run.start()
+    window = run.probe.wait(UPMAIN, UPMAIN_CAPTION, timeout_ms=20000)
+    check(window is not None, "the upgrade window did not appear")
+    check_equal(run.label(window, "LblState"), STATE_DOWNLOADING, "lblState during the download")
+    check_equal(run.label(window, "LblName"), INSTALLER, "lblName during the download")
+    check_equal(run.label(window, "LblCnt"), "", "lblCnt during the download")
+    check_equal(window["client"], [341, 66], "client size of the upgrade window")
+    run.check_centred(window)
+    run.shot("downloading")
+
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal(visible(states, CLIENT_MAIN), [], "first window shown")
+    shown = visible(states, UPMAIN)
+    check(shown, "upgrade window never seen")
+    last = shown[-1]
+    check_equal(run.label(last, "LblState"), STATE_DONE, "last text of lblState")
+    check_equal(visible(states, DIALOG), [], "dialog boxes")
+
+    marker = os.path.join(run.temp_dir, INSTALLER + ".ran")
+    deadline = time.monotonic() + 15
+    while not os.path.exists(marker) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    check(os.path.exists(marker), "the installer was not started")
+    check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, INSTALLER + ".ran",
+                                                        "newvanto.ini"]), "download folder")
+    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, \
+            open(run.args.installer, "rb") as sent:
+        check(got.read() == sent.read(), "the downloaded installer differs from the served one")
+    check_equal(run.server.request_lines(),
+                [b"GET /vanto/newvanto.ini HTTP/1.1", b"GET /vanto/" + INSTALLER.encode() +
+                 b" HTTP/1.1"], "requests")
+    check_equal(run.wine.query_vanto_key(), registry_before, "registry after the run")
+    check_equal(run.vanto_files(), ["vanto.OLD"],
+                "vanto folder after the upgrade (the installer replaces vanto.exe)")
+
+
+def same_version(run):
+    base = run.serve("2.0")
+    run.wine.set_vanto_key({"Ver": "2.0", "ServerDir": base, "InfoFName": "newvanto.ini"})
+    run.start()
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal(visible(states, CLIENT_MAIN), [], "first window shown")
+    shown = visible(states, UPMAIN)
+    check(shown, "upgrade window never seen")
+    for window in shown:
+        check_equal(run.label(window, "LblName"), "", "lblName")
+        check_equal(run.label(window, "LblCnt"), "", "lblCnt")
+    check_equal(run.label(shown[-1], "LblState"), STATE_DONE, "last text of lblState")
+    others = [w for s in states for w in s["windows"]
+              if w["visible"] and w["class"] not in (CLIENT_MAIN, UPMAIN) and
+              w["pid"] != shown[-1]["pid"]]
+    check_equal(sorted({w["class"] for w in others}), [], "windows opened by the run")
+    check_equal(run.server.request_lines(), [b"GET /vanto/newvanto.ini HTTP/1.1"], "requests")
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder")
+    check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
+
+
+def installer_missing_then_retry(run):
+    base = run.serve("2.0", extra_args=["--missing", "/vanto/" + INSTALLER])
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base, "InfoFName": "newvanto.ini"})
+    run.start()
+    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
+    check(dialog is not None, "no error box appeared")
+    run.shot("error-box")
+    check_equal(dialog["caption"], TITLE, "caption of the box")
+    check_equal(dialog_text(dialog), "HTTP/1.1 404 Not Found.", "error text")
+    windows = run.probe.dump()
+    upgrade = [w for w in windows if w["class"] == UPMAIN and w["visible"]]
+    check(upgrade, "the upgrade window is not visible behind the box")
+    check_equal(run.label(upgrade[0], "LblState"), STATE_DOWNLOADING, "lblState behind the box")
+    check_equal(run.label(upgrade[0], "LblName"), INSTALLER, "lblName behind the box")
+    check_equal(dialog["owner"], upgrade[0]["hwnd"], "owner of the error box")
+    check_equal(visible([{"windows": windows}], CLIENT_MAIN), [], "first window shown")
+
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    window = run.probe.wait(UPMAIN, UPMAIN_CAPTION, timeout_ms=5000)
+    check(window is not None, "the upgrade window went away after the error")
+    check(window["enabled"], "the upgrade window stays disabled after the box")
+    run.shot("after-error")
+    check(run.process.poll() is None, "vantoup.exe ended after a failed download")
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the failure")
+
+    run.server.control("serve?path=/vanto/" + INSTALLER)
+    run.probe.key(UPMAIN, "enter")
+    check_equal(run.wait_exit(), 0, "exit code after the retry")
+    states = run.states()
+    check_equal(run.label(visible(states, UPMAIN)[-1], "LblState"), STATE_DONE,
+                "last text of lblState")
+    marker = os.path.join(run.temp_dir, INSTALLER + ".ran")
+    deadline = time.monotonic() + 15
+    while not os.path.exists(marker) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    check(os.path.exists(marker), "the installer was not started after the retry")
+    installer_requests = [line for line in run.server.request_lines() if INSTALLER.encode() in line]
+    check_equal(len(installer_requests), 2, "installer requests (404, then the retry)")
+
+
+def info_unreachable(run):
+    port = refused_port()
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": f"http://127.0.0.1:{port}/vanto/"})
+    run.start()
+    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
+    check(dialog is not None, "no error box appeared")
+    run.shot("error-box")
+    check_equal(dialog["caption"], TITLE, "caption of the box")
+    check_equal(dialog_text(dialog), "Socket Error # 10061\r\nConnection refused.", "error text")
+    check_equal(ours_visible(run.probe.dump()), [], "windows of ours visible behind the box")
+    run.probe.press_ok()
+    first = run.probe.wait(CLIENT_MAIN, CLIENT_MAIN_CAPTION)
+    check(first is not None, "the first window did not appear after OK")
+    run.shot("first-window")
+    run.check_centred(first)
+    run.probe.close(CLIENT_MAIN)
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal(visible(states, UPMAIN), [], "upgrade window shown")
+    check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
+    check_equal(names_in(run.temp_dir), [], "download folder")
+
+
+def korean_installer_name(run):
+    name = "새 버전 설치.exe"
+    base = run.serve("3.25", exe_dir=name)
+    run.wine.set_vanto_key({"Ver": " 3.1 ", "ServerDir": base, "InfoFName": "newvanto.ini"})
+    run.start()
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    downloading = [w for w in visible(states, UPMAIN)
+                   if run.label(w, "LblState") == STATE_DOWNLOADING]
+    if downloading:
+        check_equal(run.label(downloading[0], "LblName"), name, "lblName during the download")
+    encoded = "/vanto/%EC%83%88%20%EB%B2%84%EC%A0%84%20%EC%84%A4%EC%B9%98.exe"
+    check_equal(run.server.request_lines(),
+                [b"GET /vanto/newvanto.ini HTTP/1.1", f"GET {encoded} HTTP/1.1".encode()],
+                "requests")
+    marker = os.path.join(run.temp_dir, name + ".ran")
+    deadline = time.monotonic() + 15
+    while not os.path.exists(marker) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    check(os.path.exists(marker), "the installer was not started")
+    check(os.path.isfile(os.path.join(run.temp_dir, name)), "installer not saved under its name")
+
+
+CASES = [(name, lambda run, r=registry, b=box: early_stop(run, r, b))
+         for name, registry, box in EARLY_STOPS] + [
+    ("upgrade-1.5-to-2.0", upgrade_installs),
+    ("same-version-2.0", same_version),
+    ("installer-404-then-retry", installer_missing_then_retry),
+    ("info-unreachable", info_unreachable),
+    ("korean-installer-name", korean_installer_name),
+]
+
+
+def read_control_ids(header):
+    """Control IDs by name from the program's header (kLblStateId -> "LblState")."""
+    with open(header, encoding="utf-8") as source:
+        return {m.group(1): int(m.group(2))
+                for m in re.finditer(r"\bk(\w+)Id\s*=\s*(\d+)", source.read())}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    for name in ("vantoup", "probe", "installer", "server", "wine-prefix-script", "control-ids",
+                 "work"):
+        parser.add_argument("--" + name, required=True)
+    parser.add_argument("cases", nargs="*", help="only these cases (default: all)")
+    args = parser.parse_args()
+    args.work = os.path.abspath(args.work)
+    os.makedirs(args.work, exist_ok=True)
+    selected = [c for c in CASES if not args.cases or c[0] in args.cases]
+
+    started = time.monotonic()
+    display = Display(os.path.join(args.work, "xvfb.log"))
+    wine = None
+    passed = failed = 0
+    try:
+        wine = Wine(args.work, display, args.wine_prefix_script)
+        run = Run(args, display, wine, Probe(wine, args.probe), read_control_ids(args.control_ids))
+        for name, case in selected:
+            case_start = time.monotonic()
+            try:
+                run.begin(name)
+                case(run)
+                passed += 1
+                print(f"PASS {name} ({time.monotonic() - case_start:.1f} s)", flush=True)
+            except Exception as error:  # a broken case must not stop the others
+                failed += 1
+                run.shot("failed")
+                detail = str(error) if isinstance(error, CaseFailure) else traceback.format_exc()
+                print(f"FAIL {name}: {detail}", flush=True)
+            finally:
+                run.end()
+    finally:
+        if wine:
+            wine.stop()
+        display.stop()
+    print(f"e2e run took {time.monotonic() - started:.0f} s; screenshots in {args.work}")
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
