@@ -84,12 +84,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def parse_request(self):
         if not self.raw_requestline.startswith(b"GET " + CONTROL_PREFIX.encode()):
             self.state_of_server().log_request_line(self.raw_requestline)
-        # A client that does not encode spaces sends a request line with more than three words:
-        # take everything between the method and the version as the target.
+        # A client that does not encode its target may send spaces (more than three words) and
+        # bytes outside ASCII, some of which the base class would take for blanks: take
+        # everything between the method and the version as the target, percent-encoded.
         words = self.raw_requestline.rstrip(b"\r\n").split(b" ")
-        if len(words) > 3 and words[-1].startswith(b"HTTP/"):
-            target = b"%20".join(words[1:-1])
-            self.raw_requestline = b" ".join([words[0], target, words[-1]]) + b"\r\n"
+        if len(words) >= 3 and words[-1].startswith(b"HTTP/"):
+            target = urllib.parse.quote_from_bytes(b" ".join(words[1:-1]), safe="/?=&%:;,+@!$'()*~")
+            self.raw_requestline = b" ".join([words[0], target.encode(), words[-1]]) + b"\r\n"
         return super().parse_request()
 
     def state_of_server(self):
