@@ -1,0 +1,392 @@
+// FetchToFile against the scripted loopback server: what goes on the wire, what lands on disk.
+#include "net/fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "net/errors.h"
+#include "platform/file.h"
+#include "platform/utf.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace vanto::net {
+namespace {
+
+using test::ScriptedServer;
+using test::ServerScript;
+
+std::u16string U16(const std::string& text) {
+  return platform::Utf8ToUtf16(text);
+}
+std::string U8(const std::u16string& text) {
+  return platform::Utf16ToUtf8(text);
+}
+
+struct Failure {
+  std::string kind;
+  std::string message;
+  int number = 0;  // socket error number or status code
+};
+
+// Runs the fetch and describes its failure, if any.
+std::optional<Failure> Fetch(const std::u16string& url, const std::u16string& path,
+                             const FetchOptions& options = {}) {
+  try {
+    FetchToFile(url, path, options);
+    return std::nullopt;
+  } catch (const EIdSocketError& e) {
+    return Failure{std::string(e.Kind()), U8(e.Message()), e.LastError()};
+  } catch (const EIdHTTPProtocolException& e) {
+    return Failure{std::string(e.Kind()), U8(e.Message()), e.ErrorCode()};
+  } catch (const Error& e) {
+    return Failure{std::string(e.Kind()), U8(e.Message()), 0};
+  }
+}
+
+class FetchTest : public ::testing::Test {
+ protected:
+  std::u16string Url(const std::string& rest) const { return U16(server_.BaseUrl() + rest); }
+  std::string HostLine() const {
+    return "Host: 127.0.0.1:" + std::to_string(server_.Port()) + "\r\n";
+  }
+
+  ScriptedServer server_;
+  test::TempDir dir_;
+};
+
+TEST_F(FetchTest, SendsExactlyTheRequestAndSavesTheBody) {
+  server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nSet-Cookie: a=b\r\n\r\nhello");
+  const std::u16string path = dir_.File(u"info.ini");
+  EXPECT_FALSE(Fetch(Url("vanto\\info.ini#top"), path));
+  EXPECT_EQ("hello", test::ReadFileBytes(path));
+  ASSERT_EQ(1u, server_.Requests().size());
+  EXPECT_EQ("GET /vanto/info.ini HTTP/1.1\r\n" + HostLine() +
+                "Accept: text/html, */*\r\n"
+                "Accept-Encoding: identity\r\n"
+                "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
+                "\r\n",
+            server_.Requests()[0]);
+}
+
+TEST_F(FetchTest, RequestLinePerUrl) {
+  const std::string port = std::to_string(server_.Port());
+  const struct {
+    std::string url;
+    std::string requestLine;
+  } cases[] = {
+      {"HTTP://127.0.0.1:" + port, "GET / HTTP/1.1"},
+      {"http://LocalHost:" + port + "/a/./b/../c.txt", "GET /a/./b/../c.txt HTTP/1.1"},
+      {"ftp://127.0.0.1:" + port + "/f.txt?x=1#y", "GET /f.txt?x=1#y HTTP/1.1"},
+      {"http://user:pw@127.0.0.1:" + port + "/my file.txt", "GET /my%20file.txt HTTP/1.1"},
+      {"http://127.0.0.1:" + port + "/\xEC\x97\x85\xEB\x8D\xB0\xEC\x9D\xB4\xED\x8A\xB8.exe",
+       "GET /%EC%97%85%EB%8D%B0%EC%9D%B4%ED%8A%B8.exe HTTP/1.1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    const std::u16string path = dir_.File(u"out.txt");
+    EXPECT_FALSE(Fetch(U16(c.url), path));
+    EXPECT_EQ("ok", test::ReadFileBytes(path));
+    const std::string request = server_.Requests().back();
+    EXPECT_EQ(c.requestLine + "\r\n", request.substr(0, request.find('\n') + 1));
+  }
+}
+
+TEST_F(FetchTest, Bodies) {
+  std::string big(3 * 1024 * 1024 + 17, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 256);
+  std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (size_t at = 0; at < big.size(); at += 100000) {
+    const std::string piece = big.substr(at, 100000);
+    char size[32];
+    std::snprintf(size, sizeof(size), "%zx;ext=1\r\n", piece.size());
+    chunked += size + piece + "\r\n";
+  }
+  chunked += "0\r\nX-Trailer: done\r\n\r\n";
+  const struct {
+    const char* name;
+    ServerScript script;
+    std::string body;
+  } cases[] = {
+      {"content-length",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(big.size()) +
+                           "\r\n\r\n" + big),
+       big},
+      {"chunked", ServerScript().SendInPieces(chunked, 65536, 0), big},
+      {"until close", ServerScript().Send("HTTP/1.0 200 OK\r\n\r\n" + big), big},
+      {"content-length 0", ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), ""},
+      {"204",
+       ServerScript()
+           .Send("HTTP/1.1 204 No Content\r\n\r\n")
+           .EndWith(ServerScript::Ending::kHoldOpen),
+       ""},
+      {"100 then 200",
+       ServerScript()
+           .Send("HTTP/1.1 100 Continue\r\n\r\n")
+           .Pause(50)
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"),
+       "ok"},
+      {"slow pieces",
+       ServerScript().SendInPieces("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nslow", 3, 30),
+       "slow"},
+      {"left open after the body",
+       ServerScript()
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nopen")
+           .EndWith(ServerScript::Ending::kHoldOpen),
+       "open"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.AddScript(c.script);
+    const std::u16string path = dir_.File(u"body.bin");
+    test::WriteFileBytes(path, "an older, longer file that must be replaced whole");
+    FetchOptions options;
+    options.readTimeoutMs = 5000;
+    EXPECT_FALSE(Fetch(U16(server.BaseUrl() + "f.bin"), path, options));
+    EXPECT_TRUE(test::ReadFileBytes(path) == c.body) << "size " << test::ReadFileBytes(path).size();
+  }
+}
+
+// Every failure before the save leaves an existing file exactly as it was.
+TEST_F(FetchTest, FailuresLeaveTheFileAlone) {
+  const std::string tooLong = "HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'x') + "\r\n\r\n";
+  const struct {
+    const char* name;
+    ServerScript script;
+    Failure expected;
+  } cases[] = {
+      {"404",
+       ServerScript().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"),
+       {"EIdHTTPProtocolException", "HTTP/1.1 404 Not Found", 404}},
+      {"401",
+       ServerScript().Send("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"),
+       {"EIdHTTPProtocolException", "HTTP/1.1 401 Unauthorized", 401}},
+      {"500 until close",
+       ServerScript().Send("HTTP/1.1 500 Internal Server Error\r\n\r\nboom"),
+       {"EIdHTTPProtocolException", "HTTP/1.1 500 Internal Server Error", 500}},
+      {"302 with a body",
+       ServerScript().Send(
+           "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 3\r\n\r\nabc"),
+       {"EIdHTTPProtocolException", "HTTP/1.1 302 Found", 302}},
+      {"lone 102",
+       ServerScript().Send("HTTP/1.1 102 Processing\r\n\r\n"),
+       {"EIdHTTPProtocolException", "HTTP/1.1 102 Processing", 102}},
+      {"reason beyond ASCII",
+       ServerScript().Send("HTTP/1.1 404 \xEC\x97\x86\xEC\x9D\x8C\r\n\r\n"),
+       {"EIdHTTPProtocolException", "HTTP/1.1 404 ??????", 404}},
+      {"cut short",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf!"),
+       {"EIdConnClosedGracefully", "Connection Closed Gracefully.", 0}},
+      {"closed inside chunks",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc"),
+       {"EIdConnClosedGracefully", "Connection Closed Gracefully.", 0}},
+      {"closed at once",
+       ServerScript(),
+       {"EIdConnClosedGracefully", "Connection Closed Gracefully.", 0}},
+      {"line too long",
+       ServerScript().Send(tooLong),
+       {"EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.", 0}},
+      {"reset",
+       ServerScript()
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc")
+           .Pause(100)
+           .EndWith(ServerScript::Ending::kReset),
+       {"EIdSocketError", "Socket Error # 10054\r\nConnection reset by peer.", 10054}},
+      {"silent",
+       ServerScript().EndWith(ServerScript::Ending::kHoldOpen),
+       {"EIdReadTimeout", "Read timed out.", 0}},
+      {"silent inside the body",
+       ServerScript()
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")
+           .EndWith(ServerScript::Ending::kHoldOpen),
+       {"EIdReadTimeout", "Read timed out.", 0}},
+      {"lengths disagree",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"),
+       {"EIdHTTPProtocolException", "HTTP/1.1 200 OK", 200}},
+      {"too large for the limit",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"),
+       {"EOutOfMemory", "Out of memory", 0}},
+      {"chunks too large for the limit",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                           std::string("80\r\n") + std::string(128, 'a') + "\r\n" + "80\r\n" +
+                           std::string(128, 'a') + "\r\n0\r\n\r\n"),
+       {"EOutOfMemory", "Out of memory", 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.AddScript(c.script);
+    const std::u16string path = dir_.File(u"keep.txt");
+    test::WriteFileBytes(path, "old content");
+    FetchOptions options;
+    options.readTimeoutMs = 300;
+    options.maxBodyBytes = 200;
+    const auto failure = Fetch(U16(server.BaseUrl() + "f.txt"), path, options);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(c.expected.kind, failure->kind);
+    EXPECT_EQ(c.expected.message, failure->message);
+    EXPECT_EQ(c.expected.number, failure->number);
+    EXPECT_EQ("old content", test::ReadFileBytes(path));
+  }
+}
+
+TEST_F(FetchTest, RedirectWithoutBodyIsSkippedAfterAWait) {
+  server_.AddScript(ServerScript()
+                        .Send("HTTP/1.1 301 Moved Permanently\r\nLocation: http://x/\r\n\r\n")
+                        .EndWith(ServerScript::Ending::kHoldOpen));
+  const auto start = std::chrono::steady_clock::now();
+  FetchOptions options;
+  options.readTimeoutMs = 60000;
+  const auto failure = Fetch(Url("f"), dir_.File(u"f"), options);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(failure);
+  EXPECT_EQ("HTTP/1.1 301 Moved Permanently", failure->message);
+  EXPECT_GE(waited, std::chrono::milliseconds(4900));
+  EXPECT_LT(waited, std::chrono::milliseconds(15000));
+  EXPECT_EQ(1u, server_.Requests().size());
+  EXPECT_FALSE(test::FileExists(dir_.File(u"f")));
+}
+
+TEST_F(FetchTest, NoConnectionForRefusedUrls) {
+  const std::string port = std::to_string(server_.Port());
+  const struct {
+    std::string url;
+    const char* kind;
+  } cases[] = {
+      {"https://127.0.0.1:" + port + "/f", "EIdIOHandlerPropInvalid"},
+      {"ftp://127.0.0.1/f", "EIdUnknownProtocol"},
+      {"127.0.0.1:" + port + "/f", "EIdUnknownProtocol"},
+      {"http://:" + port + "/f", "EIdHostRequired"},
+      {"http://127.0.0.1:0/f", "EIdPortRequired"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const auto failure = Fetch(U16(c.url), dir_.File(u"f"));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(c.kind, failure->kind);
+  }
+  EXPECT_EQ(0, server_.Connections());
+  EXPECT_FALSE(test::FileExists(dir_.File(u"f")));
+}
+
+TEST(FetchSocketErrors, UnresolvableHostAndRefusedPort) {
+  std::uint16_t closedPort;
+  {
+    ScriptedServer gone;
+    closedPort = gone.Port();
+  }
+  const struct {
+    std::string url;
+    const char* message;
+    int number;
+  } cases[] = {
+      {"http://no-such-host.invalid/f", "Socket Error # 11001\r\nHost not found.", 11001},
+      {"http://127.0.0.1:" + std::to_string(closedPort) + "/f",
+       "Socket Error # 10061\r\nConnection refused.", 10061},
+  };
+  test::TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const auto failure = Fetch(U16(c.url), dir.File(u"f"));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ("EIdSocketError", failure->kind);
+    EXPECT_EQ(c.message, failure->message);
+    EXPECT_EQ(c.number, failure->number);
+  }
+}
+
+TEST_F(FetchTest, FolderAsPathFailsAtCreation) {
+  server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  const std::u16string folder = dir_.File(u"folder");
+  std::filesystem::create_directory(std::filesystem::path(folder));
+  const auto failure = Fetch(Url("f"), folder);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ("EFCreateError", failure->kind);
+  const std::string prefix = "Cannot create file \"" + U8(platform::FullPathName(folder)) + "\". ";
+  ASSERT_EQ(prefix, failure->message.substr(0, prefix.size()));
+  const std::string text = failure->message.substr(prefix.size());
+  EXPECT_FALSE(text.empty());
+  EXPECT_NE('.', text.back());
+  EXPECT_NE(' ', text.back());
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(folder)));
+}
+
+TEST_F(FetchTest, RelativePathInTheCreationMessageIsMadeAbsolute) {
+  server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  const auto failure = Fetch(Url("f"), u"no-such-folder/./sub/../f.txt");
+  ASSERT_TRUE(failure);
+  EXPECT_EQ("EFCreateError", failure->kind);
+  const std::string full =
+      U8((std::filesystem::current_path() / "no-such-folder" / "f.txt").u16string());
+  EXPECT_EQ(0u, failure->message.find("Cannot create file \"" + full + "\". ")) << failure->message;
+}
+
+TEST_F(FetchTest, KoreanFileName) {
+  server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  const std::u16string path = dir_.File(u"\uC5C5\uB370\uC774\uD2B8 \uD30C\uC77C.exe");
+  EXPECT_FALSE(Fetch(Url("f"), path));
+  EXPECT_EQ("ok", test::ReadFileBytes(path));
+}
+
+TEST_F(FetchTest, RefusedBodyIsNotSaved) {
+  server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nbroken");
+  const std::u16string path = dir_.File(u"checked.txt");
+  test::WriteFileBytes(path, "old");
+  FetchOptions options;
+  std::uint64_t seen = 0;
+  options.checkBody = [&](const BodyBuffer& body) {
+    seen = body.Size();
+    throw EConvertError(u"refused");
+  };
+  const auto failure = Fetch(Url("f"), path, options);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ("EConvertError", failure->kind);
+  EXPECT_EQ(6u, seen);
+  EXPECT_EQ("old", test::ReadFileBytes(path));
+}
+
+#ifndef _WIN32
+// A write that fails part-way leaves no half file. The file size limit makes the write fail; it is
+// set in a child process so that nothing else of the test run is limited.
+TEST_F(FetchTest, FailedWriteLeavesNoFile) {
+  const std::string body(64 * 1024, 'w');
+  server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                      "\r\n\r\n" + body);
+  const std::u16string path = dir_.File(u"partial.bin");
+  test::WriteFileBytes(path, "old");
+  const std::u16string url = Url("f");
+  const pid_t child = fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{1000, 1000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const auto failure = Fetch(url, path);
+    const bool expected =
+        failure && failure->kind == "EWriteError" && failure->message == "Stream write error";
+    _exit(expected ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_FALSE(test::FileExists(path));
+}
+#endif
+
+}  // namespace
+}  // namespace vanto::net
