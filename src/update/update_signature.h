@@ -1,0 +1,58 @@
+// Signed updates: the vendor signs each installer offline together with the version text that
+// announces it, and the information file carries the signature as its ExeSig entry. A client built
+// with the vendor's public key refuses an installer whose signature is missing or wrong before
+// the installer is ever saved.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/body_buffer.h"
+#include "net/errors.h"
+#include "platform/signature.h"
+
+namespace vanto::update {
+
+inline constexpr char16_t kSignatureErrorText[] = u"업그레이드화일의 서명이 올바르지 않습니다.";
+
+// The installer's signature is missing, malformed or does not verify.
+class ESignatureError : public Error {
+ public:
+  ESignatureError() : Error(kSignatureErrorText) {}
+  std::string_view Kind() const noexcept override { return "ESignatureError"; }
+};
+
+// The text of RFC 4648 base64 with padding. Anything else (other characters, blanks, missing or
+// extra padding, stray bits in the last character) gives nothing: there is exactly one text per
+// byte string, which keeps the entry easy to compare by eye.
+std::optional<std::vector<std::uint8_t>> DecodeBase64(std::u16string_view text);
+std::string EncodeBase64(std::span<const std::uint8_t> bytes);
+
+// What comes before the installer's bytes in the signed message: "vanto-update-v1", LF, the VER
+// text exactly as the information file holds it (UTF-8), LF. Binding VER means an old signed
+// installer cannot be announced as a newer version.
+std::string SignedMessagePrefix(std::string_view versionTextUtf8);
+
+// Throws ESignatureError unless `exeSig` is the base64 of a 64-byte r || s signature by
+// `publicKey` over the prefix for `versionText` followed by the installer's bytes.
+void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
+                             std::u16string_view versionText, std::u16string_view exeSig,
+                             std::span<const std::span<const char>> installer);
+void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
+                             std::u16string_view versionText, std::u16string_view exeSig,
+                             const net::BodyBuffer& installer);
+
+// The vendor key compiled in through VANTO_UPDATE_PUBLIC_KEY, if any.
+std::optional<platform::P256PublicKey> BuiltInUpdateKey();
+
+// The body check for the installer download (FetchOptions::checkBody) under `publicKey`.
+std::function<void(const net::BodyBuffer&)> InstallerSignatureCheck(
+    const std::optional<platform::P256PublicKey>& publicKey, std::u16string versionText,
+    std::u16string exeSig);
+
+}  // namespace vanto::update

@@ -1,0 +1,40 @@
+# One configuration of key_project with KEY as VANTO_UPDATE_PUBLIC_KEY (cmake -P).
+#   EXPECT   "ok" or "fail"
+#   TEXT     for "fail": a regular expression the configure output must match
+#   POINT    for "ok": the expected key bytes, "0x04,0x68,..." or "none" for a build without a key
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${WORK}")
+execute_process(
+  COMMAND "${CMAKE_COMMAND}" -S "${PROJECT}" -B "${WORK}" "-DVANTO_SOURCE_DIR=${SOURCE}"
+          "-DVANTO_UPDATE_PUBLIC_KEY=${KEY}"
+  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(EXPECT STREQUAL "fail")
+  if(result EQUAL 0)
+    message(FATAL_ERROR "configure accepted ${KEY}:\n${output}")
+  endif()
+  string(REGEX REPLACE "[ \n]+" " " flat "${output}")
+  if(NOT flat MATCHES "${TEXT}")
+    message(FATAL_ERROR "configure failed without saying '${TEXT}':\n${output}")
+  endif()
+else()
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "configure refused ${KEY}:\n${output}")
+  endif()
+  file(READ "${WORK}/generated/update_key/update_public_key.h" header)
+  string(REGEX REPLACE "[ \n]+" "" compact "${header}")
+  if(POINT STREQUAL "none")
+    set(expected "kHasUpdatePublicKey=false;")
+  else()
+    set(expected "kHasUpdatePublicKey=true;")
+    string(REPLACE ";" "" point "${POINT}")
+    string(FIND "${compact}" "{${point}}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "the header lacks the key bytes ${point}:\n${header}")
+    endif()
+  endif()
+  string(FIND "${compact}" "${expected}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the header lacks '${expected}':\n${header}")
+  endif()
+endif()
+file(REMOVE_RECURSE "${WORK}")

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "installer_signer.h"
+#include "signature/signature_vectors.h"
+#include "update/update_signature.h"
+
+namespace vanto::sign {
+namespace {
+
+const std::string kData = VANTO_SIGNATURE_DATA;
+
+class VantoSign : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        std::filesystem::temp_directory_path() /
+        ("vanto-sign-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder_);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::string Installer(const std::vector<char>& bytes) {
+    std::string path = (folder_ / "installer.exe").string();
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return path;
+  }
+
+  std::filesystem::path folder_;
+};
+
+std::u16string ExeSig(const platform::P256Signature& signature) {
+  std::string text = update::EncodeBase64(signature);
+  return std::u16string(text.begin(), text.end());
+}
+
+bool Verifies(const platform::P256Signature& signature, std::u16string_view version,
+              const std::vector<char>& installer) {
+  std::span<const char> whole(installer);
+  try {
+    update::CheckInstallerSignature(test::kTestKey, version, ExeSig(signature),
+                                    std::span<const std::span<const char>>(&whole, 1));
+    return true;
+  } catch (const update::ESignatureError&) {
+    return false;
+  }
+}
+
+// About one signature in 128 has an r or s below 2^248, which DER writes in fewer than 32 bytes;
+// the entry must still carry them as 32 bytes with leading zeros. Sign until both kinds were seen.
+TEST_F(VantoSign, SignaturesVerifyIncludingShortRAndS) {
+  std::vector<char> bytes = test::SmallInstaller();
+  std::string installer = Installer(bytes);
+  bool shortSeen = false;
+  int signatures = 0;
+  for (; signatures < 5000 && !(shortSeen && signatures >= 20); ++signatures) {
+    platform::P256Signature signature =
+        SignInstaller(kData + "/test-private.pem", "2.0", installer);
+    ASSERT_TRUE(Verifies(signature, u"2.0", bytes)) << signatures;
+    shortSeen = shortSeen || signature[0] == 0 || signature[32] == 0;
+  }
+  EXPECT_TRUE(shortSeen) << "no short r or s in " << signatures << " signatures";
+}
+
+TEST_F(VantoSign, BindsTheVersionTextAsUtf8) {
+  std::vector<char> bytes = test::SmallInstaller();
+  platform::P256Signature signature =
+      SignInstaller(kData + "/test-private.pem", "2.0 베타", Installer(bytes));
+  EXPECT_TRUE(Verifies(signature, u"2.0 베타", bytes));
+  EXPECT_FALSE(Verifies(signature, u"2.0", bytes));
+}
+
+TEST_F(VantoSign, EmptyAndLargeInstallers) {
+  EXPECT_TRUE(Verifies(SignInstaller(kData + "/test-private.pem", "1", Installer({})), u"1", {}));
+  std::vector<char> large = test::LargeInstaller();
+  EXPECT_TRUE(Verifies(SignInstaller(kData + "/test-private.pem", "3.25", Installer(large)),
+                       u"3.25", large));
+}
+
+TEST_F(VantoSign, SignatureOfAnotherKeyDoesNotVerify) {
+  std::vector<char> bytes = test::SmallInstaller();
+  EXPECT_FALSE(Verifies(SignInstaller(kData + "/other-private.pem", "2.0", Installer(bytes)),
+                        u"2.0", bytes));
+}
+
+TEST_F(VantoSign, Refusals) {
+  std::string installer = Installer(test::SmallInstaller());
+  const std::string key = kData + "/test-private.pem";
+  struct Case {
+    std::string key, version, installer, message;
+  };
+  const Case cases[] = {
+      {key, "", installer, "version text is empty"},
+      {key, " 2.0", installer, "blank"},
+      {key, "2.0\t", installer, "blank"},
+      {key, "2.0\n", installer, "line break"},
+      {key, "2\r0", installer, "line break"},
+      {kData + "/missing.pem", "2.0", installer, "cannot read the key file"},
+      {kData + "/test-public.pem", "2.0", installer, "no private key"},
+      {kData + "/p384-private.pem", "2.0", installer, "not an ECDSA P-256"},
+      {key, "2.0", (folder_ / "missing.exe").string(), "cannot read the installer"},
+      {key, "2.0", folder_.string(), "cannot read the installer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key + " | " + c.version + " | " + c.installer);
+    try {
+      SignInstaller(c.key, c.version, c.installer);
+      ADD_FAILURE() << "signed";
+    } catch (const SignError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vanto::sign
