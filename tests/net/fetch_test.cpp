@@ -14,6 +14,7 @@
 #include "platform/utf.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "support/wine.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -202,6 +203,8 @@ TEST_F(FetchTest, FailuresLeaveTheFileAlone) {
        {"EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.", 0}},
       {"reset",
        ServerScript()
+           .IgnoreRequest()
+           .Pause(100)
            .Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc")
            .Pause(100)
            .EndWith(ServerScript::Ending::kReset),
@@ -228,6 +231,8 @@ TEST_F(FetchTest, FailuresLeaveTheFileAlone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    // Wine's recv reports a reset as an orderly close (Windows reports 10054).
+    if (c.expected.number == 10054 && test::RunningUnderWine()) continue;
     ScriptedServer server;
     server.AddScript(c.script);
     const std::u16string path = dir_.File(u"keep.txt");

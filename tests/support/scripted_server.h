@@ -38,6 +38,12 @@ struct ServerScript {
   }
   // Sends `bytes` in pieces of `pieceSize` with `delayMs` between them.
   ServerScript& SendInPieces(const std::string& bytes, size_t pieceSize, int delayMs);
+  // Answers without reading the request; with kReset the unread request makes every platform's
+  // close a reset (Wine ignores a zero linger time).
+  ServerScript& IgnoreRequest() {
+    readRequest = false;
+    return *this;
+  }
   ServerScript& EndWith(Ending how) {
     ending = how;
     return *this;
