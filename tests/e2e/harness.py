@@ -87,8 +87,9 @@ class Wine:
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             "HOME": self.home,
             "DISPLAY": display.name,
-            # "." as the decimal separator, as the version texts are written.
-            "LANG": "en_US.UTF-8",
+            # UTF-8 command lines and file names, and "." as the decimal separator, as the
+            # version texts are written.
+            "LANG": "C.UTF-8",
         })
         self.services_log = os.path.join(work, "wine-services.log")
         subprocess.run([prefix_script], env=self.env, stdin=subprocess.DEVNULL,

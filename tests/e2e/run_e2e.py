@@ -7,6 +7,7 @@ takes a screenshot of every state into the work folder and checks the exit code 
 Ends with the line "N passed, M failed"."""
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -89,6 +90,9 @@ class Run:
         """Every state the watcher saw, once the program has ended."""
         states = self.watch.finish()
         self.watch = None
+        with open(os.path.join(self.args.work, f"{self.case}-states.json"), "w",
+                  encoding="utf-8") as out:
+            json.dump(states, out, ensure_ascii=False, indent=1)
         return states
 
     def end(self):
@@ -111,6 +115,51 @@ class Run:
             if child["id"] == wanted:
                 return child["text"]
         raise CaseFailure(f"{window['class']} has no control {name} (id {wanted})")
+
+    def wait_window(self, window_class, predicate, what, timeout=20):
+        """The first visible window of that class for which `predicate` holds, polling dumps."""
+        deadline = time.monotonic() + timeout
+        last = None
+        while time.monotonic() < deadline:
+            for window in self.probe.dump():
+                if window["class"] == window_class and window["visible"]:
+                    last = window
+                    if predicate(window):
+                        return window
+            check(self.process.poll() is None, f"vantoup.exe ended while waiting for {what}")
+            time.sleep(0.1)
+        raise CaseFailure(f"no {window_class} with {what} within {timeout} s (last: {last})")
+
+    def label_sequence(self, states, name):
+        """The successive texts of a label of the upgrade window, repeats folded; the window's
+        last moments count too, when it is hidden on its way to destruction."""
+        texts = []
+        for window in (w for s in states for w in s["windows"] if w["class"] == UPMAIN):
+            # A window being torn down loses its children one by one.
+            if not any(c["id"] == self.ids[name] for c in window["children"]):
+                continue
+            text = self.label(window, name)
+            if not texts or texts[-1] != text:
+                texts.append(text)
+        return texts
+
+    def check_upgrade_window_stays(self, states):
+        """Once shown, the upgrade window stays visible until the program tears it down at its
+        end: it may be hidden only on its way to destruction, never shown again after that."""
+        seen = [(s["t"], w["visible"]) for s in states for w in s["windows"] if w["class"] == UPMAIN]
+        shown_at = next((i for i, (_, shown) in enumerate(seen) if shown), None)
+        check(shown_at is not None, "the upgrade window was never visible")
+        after = seen[shown_at:]
+        hidden_at = next((i for i, (_, shown) in enumerate(after) if not shown), None)
+        if hidden_at is None:
+            return
+        hidden_time = after[hidden_at][0]
+        check(not any(shown for _, shown in after[hidden_at:]),
+              f"the upgrade window was hidden at {hidden_time} ms and shown again")
+        gone_time = next(s["t"] for s in states if s["t"] > hidden_time and
+                         not any(w["class"] == UPMAIN for w in s["windows"]))
+        check(gone_time - hidden_time < 1000,
+              f"the upgrade window was hidden {gone_time - hidden_time} ms before it went away")
 
     def vanto_files(self):
         return names_in(self.vanto_dir)
@@ -150,7 +199,8 @@ def ours_visible(windows):
 EARLY_STOPS = [
     ("key-missing", None, None),
     ("ver-2.5.1", {"Ver": "2.5.1"}, "'2.5.1' is not a valid floating point value."),
-    ("ver-dword", {"Ver": 2}, "Invalid data type for 'Ver'."),
+    # A closing quote sorts below ".", so the error box adds no period here.
+    ("ver-dword", {"Ver": 2}, "Invalid data type for 'Ver'"),
 ]
 
 
@@ -177,6 +227,12 @@ def early_stop(run, registry, box_text):
     check_equal(first["client"], [342, 75], "client size of the first window")
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
     check(run.process.poll() is None, "vantoup.exe ended while its window was open")
+    for key in ("enter", "space"):
+        run.probe.key(CLIENT_MAIN, key)
+    time.sleep(0.5)
+    check_equal([w["class"] for w in run.probe.dump() if w["visible"] and
+                 w["class"] in (DIALOG, UPMAIN)], [], "windows after Enter and Space")
+    check(run.process.poll() is None, "Enter or Space ended the program")
 
     run.probe.close(CLIENT_MAIN)
     check_equal(run.wait_exit(), 0, "exit code")
@@ -188,13 +244,14 @@ def early_stop(run, registry, box_text):
 
 
 def upgrade_installs(run):
-    base = run.serve("2.0", extra_args=["--slow", "3", ])
+    base = run.serve("2.0", extra_args=["--slow", "2"])
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     registry_before = run.wine.query_vanto_key()
     run.start()
-    window = run.probe.wait(UPMAIN, UPMAIN_CAPTION, timeout_ms=20000)
-    check(window is not None, "the upgrade window did not appear")
-    check_equal(run.label(window, "LblState"), STATE_DOWNLOADING, "lblState during the download")
+    check(run.probe.wait(UPMAIN, UPMAIN_CAPTION, timeout_ms=20000) is not None,
+          "the upgrade window did not appear")
+    window = run.wait_window(UPMAIN, lambda w: run.label(w, "LblState") == STATE_DOWNLOADING,
+                             "the download text")
     check_equal(run.label(window, "LblName"), INSTALLER, "lblName during the download")
     check_equal(run.label(window, "LblCnt"), "", "lblCnt during the download")
     check_equal(window["client"], [341, 66], "client size of the upgrade window")
@@ -204,10 +261,11 @@ def upgrade_installs(run):
     check_equal(run.wait_exit(), 0, "exit code")
     states = run.states()
     check_equal(visible(states, CLIENT_MAIN), [], "first window shown")
-    shown = visible(states, UPMAIN)
-    check(shown, "upgrade window never seen")
-    last = shown[-1]
-    check_equal(run.label(last, "LblState"), STATE_DONE, "last text of lblState")
+    run.check_upgrade_window_stays(states)
+    texts = run.label_sequence(states, "LblState")
+    check(texts[-1] == STATE_DONE and STATE_DOWNLOADING in texts and
+          set(texts) <= {STATE_READY, STATE_DOWNLOADING, STATE_DONE},
+          f"texts of lblState: {texts}")
     check_equal(visible(states, DIALOG), [], "dialog boxes")
 
     marker = os.path.join(run.temp_dir, INSTALLER + ".ran")
@@ -235,15 +293,14 @@ def same_version(run):
     check_equal(run.wait_exit(), 0, "exit code")
     states = run.states()
     check_equal(visible(states, CLIENT_MAIN), [], "first window shown")
-    shown = visible(states, UPMAIN)
-    check(shown, "upgrade window never seen")
-    for window in shown:
-        check_equal(run.label(window, "LblName"), "", "lblName")
-        check_equal(run.label(window, "LblCnt"), "", "lblCnt")
-    check_equal(run.label(shown[-1], "LblState"), STATE_DONE, "last text of lblState")
+    run.check_upgrade_window_stays(states)
+    check_equal(run.label_sequence(states, "LblName"), [""], "texts of lblName")
+    check_equal(run.label_sequence(states, "LblCnt"), [""], "texts of lblCnt")
+    check_equal(run.label_sequence(states, "LblState")[-1], STATE_DONE, "last text of lblState")
+    program_pid = next(w["pid"] for s in states for w in s["windows"] if w["class"] == UPMAIN)
     others = [w for s in states for w in s["windows"]
               if w["visible"] and w["class"] not in (CLIENT_MAIN, UPMAIN) and
-              w["pid"] != shown[-1]["pid"]]
+              w["pid"] != program_pid]
     check_equal(sorted({w["class"] for w in others}), [], "windows opened by the run")
     check_equal(run.server.request_lines(), [b"GET /vanto/newvanto.ini HTTP/1.1"], "requests")
     check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder")
@@ -276,19 +333,30 @@ def installer_missing_then_retry(run):
     check(run.process.poll() is None, "vantoup.exe ended after a failed download")
     check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the failure")
 
+    # Space while the installer is still missing: the step runs again and fails again, reported
+    # from the message loop this time; the window stays.
+    sent = run.probe.key(UPMAIN, "space")
+    check_equal(sent["target"]["id"], run.ids["BtnUp"], "control with the focus")
+    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
+    check(dialog is not None, "no error box after Space")
+    check_equal(dialog_text(dialog), "HTTP/1.1 404 Not Found.", "error text after Space")
+    run.shot("error-box-again")
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    check(run.process.poll() is None, "vantoup.exe ended after the second failure")
+
     run.server.control("serve?path=/vanto/" + INSTALLER)
     run.probe.key(UPMAIN, "enter")
     check_equal(run.wait_exit(), 0, "exit code after the retry")
     states = run.states()
-    check_equal(run.label(visible(states, UPMAIN)[-1], "LblState"), STATE_DONE,
-                "last text of lblState")
+    check_equal(run.label_sequence(states, "LblState")[-1], STATE_DONE, "last text of lblState")
     marker = os.path.join(run.temp_dir, INSTALLER + ".ran")
     deadline = time.monotonic() + 15
     while not os.path.exists(marker) and time.monotonic() < deadline:
         time.sleep(0.1)
     check(os.path.exists(marker), "the installer was not started after the retry")
     installer_requests = [line for line in run.server.request_lines() if INSTALLER.encode() in line]
-    check_equal(len(installer_requests), 2, "installer requests (404, then the retry)")
+    check_equal(len(installer_requests), 3, "installer requests (404, 404 on Space, Enter)")
 
 
 def info_unreachable(run):
