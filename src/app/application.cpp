@@ -27,7 +27,9 @@ Application::Application(HINSTANCE instance) : instance_(instance) {
   info.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_VANTOUP));
   info.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   info.lpszClassName = kApplicationClass;
-  if (RegisterClassExW(&info) == 0) RaiseLastOSError();
+  if (RegisterClassExW(&info) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    RaiseLastOSError();
+  }
   // A popup of no size: never seen itself, but while it is visible its caption is the taskbar
   // entry of the whole program.
   HWND window =
