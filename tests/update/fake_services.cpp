@@ -1,5 +1,6 @@
 #include "update/fake_services.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -214,7 +215,7 @@ std::u16string FakeServices::ReadProfileString(const std::u16string& file,
   if (found != iniFiles.end()) {
     text = found->second;
   } else {
-    std::ifstream in(Utf16ToUtf8(file), std::ios::binary);
+    std::ifstream in(std::filesystem::path(file), std::ios::binary);
     if (in) text = DecodeIniBytes(std::string(std::istreambuf_iterator<char>(in), {}));
   }
   return ProfileStringFromText(text, section, key, defaultValue);

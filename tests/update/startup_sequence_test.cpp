@@ -51,7 +51,9 @@ class StartupSequenceTest : public ::testing::Test {
  protected:
   StartupSequenceTest() {
     // The documents folder is a real one so that downloads land in the test's own folder.
-    documents_ = Utf8ToUtf16((folder_.Path() / "docs").string());
+    documents_ = (folder_.Path() / "docs").u16string();
+    // Where Windows needs the download folder on disk; elsewhere "\\" is part of a file name.
+    std::filesystem::create_directories(folder_.Path() / "docs" / "vanto" / "Temp");
     services_.specialFolders[platform::kFolderPersonal] = documents_;
     services_.AddFolder(documents_);
     services_.AddFile(u"C:\\Program Files\\vanto\\vanto.exe");

@@ -31,9 +31,9 @@ class TestFolder {
 
   const std::filesystem::path& Path() const { return path_; }
   // The folder's path as the update's texts hold it, with a separator at the end.
-  std::u16string WithSeparator() const { return platform::Utf8ToUtf16((path_ / "").string()); }
+  std::u16string WithSeparator() const { return (path_ / "").u16string(); }
   std::string Read(const std::u16string& file) const {
-    std::ifstream in(platform::Utf16ToUtf8(file), std::ios::binary);
+    std::ifstream in(std::filesystem::path(file), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
