@@ -5,23 +5,27 @@
 
 #include "app/application.h"
 #include "app/control_ids.h"
-#include "app/stand_in_services.h"
 #include "app/up_cli_main.h"
+#include "platform/utf.h"
+#include "platform/win32/locale_win.h"
+#include "platform/win32/services_win.h"
 #include "update/netproc.h"
 #include "update/startup_sequence.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+namespace {
+
+int Run(HINSTANCE instance) {
   using namespace vanto;
   // Version numbers are read with the user's decimal separator, taken once, here.
   SetThreadLocale(LOCALE_USER_DEFAULT);
-  update::RunState().DecimalSeparator = app::StandInDecimalSeparator();
+  update::RunState().DecimalSeparator = platform::UserDecimalSeparator();
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
   app::Application application(instance);
   application.SetTitle(app::kApplicationTitle);
-  app::StandInServices services(application.Handle());
+  platform::WindowsServices services([&application] { return application.Handle(); });
   try {
     application.CreateForm(app::frmClientMain, services);
   } catch (...) {
@@ -33,6 +37,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     update::RestoreExecutableIfNotUpgraded(update::RunState(), services);
   } catch (...) {
     // Nothing is left to show it on; the backup stays where it is.
+  }
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  try {
+    return Run(instance);
+  } catch (const std::exception& error) {
+    // The application window itself could not be made: there is nothing to own a box.
+    const std::u16string text = vanto::platform::Utf8ToUtf16(error.what());
+    MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.c_str()),
+                vanto::app::kApplicationTitle, MB_OK | MB_ICONSTOP);
   }
   return 0;
 }
