@@ -44,6 +44,12 @@ std::vector<std::span<const char>> BodyBuffer::Blocks() const {
   return spans;
 }
 
+std::uint64_t BodyBuffer::Capacity() const noexcept {
+  std::uint64_t capacity = 0;
+  for (const Block& block : blocks_) capacity += block.capacity;
+  return capacity;
+}
+
 void BodyBuffer::Clear() {
   blocks_.clear();
   size_ = 0;

@@ -14,6 +14,8 @@ class BodyBuffer {
  public:
   std::uint64_t Size() const noexcept { return size_; }
   bool Empty() const noexcept { return size_ == 0; }
+  // The bytes allocated, used or not.
+  std::uint64_t Capacity() const noexcept;
   void Append(const char* data, size_t size);
   // Free room at the end, at most `wanted` bytes, for reading straight into the buffer; a new
   // block is allocated only when the last one is full. Commit then adds what was written there.

@@ -32,9 +32,9 @@ int Resolve(const std::string& host, uint16_t port, bool ipv6, sockaddr_storage&
   if (ipv6) hints.ai_flags = AI_NUMERICHOST;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
-  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) {
-    int error = WSAGetLastError();
-    return error != 0 ? error : WSAHOST_NOT_FOUND;
+  // The result is a Windows Sockets number itself (WSAHOST_NOT_FOUND for an unknown name).
+  if (int error = getaddrinfo(host.c_str(), service.c_str(), &hints, &found); error != 0) {
+    return error;
   }
   if (found == nullptr) return WSAHOST_NOT_FOUND;
   std::memcpy(&address, found->ai_addr, found->ai_addrlen);
