@@ -253,7 +253,9 @@ class Watch:
             self.process.wait()
             raise CaseFailure("the window watcher did not stop")
         with open(self.out, encoding="utf-8") as source:
-            return json.load(source)["states"]
+            result = json.load(source)
+        self.polls, self.ms = result["polls"], result["ms"]
+        return result["states"]
 
     def kill(self):
         if self.process.poll() is None:
