@@ -16,6 +16,9 @@ Examples:
   # Answer 404 for the installer until told otherwise, and send every file over 3 seconds.
   vanto-demo-server.py --root site --port 0 --missing /vanto/setup.exe --slow 3
 
+  # Send only the installer slowly.
+  vanto-demo-server.py --root site --port 0 --slow 3 --slow-path /vanto/setup.exe
+
 Run-time control (only from the loopback interface, never logged as requests):
   GET /__control__/missing?path=/vanto/setup.exe   answer 404 for that path from now on
   GET /__control__/serve?path=/vanto/setup.exe     serve that path again
@@ -43,10 +46,11 @@ CONTROL_PREFIX = "/__control__/"
 class ServerState:
     """What can change while the server runs; shared by the request threads."""
 
-    def __init__(self, root, missing, slow_seconds, log_path):
+    def __init__(self, root, missing, slow_seconds, slow_paths, log_path):
         self.root = os.path.abspath(root)
         self.missing = set(missing)
         self.slow_seconds = slow_seconds
+        self.slow_paths = set(slow_paths)
         self.log_path = log_path
         self.lock = threading.Lock()
 
@@ -71,8 +75,10 @@ class ServerState:
         with self.lock:
             self.slow_seconds = seconds
 
-    def slowness(self):
+    def slowness(self, path):
         with self.lock:
+            if self.slow_paths and path not in self.slow_paths:
+                return 0.0
             return self.slow_seconds
 
 
@@ -165,7 +171,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         if send_body:
-            self.send_body(body, state.slowness())
+            self.send_body(body, state.slowness(url_path))
 
     def send_body(self, body, seconds):
         if seconds <= 0 or not body:
@@ -197,7 +203,7 @@ def write_info_file(path, args, port):
                         ("ServerDir", args.server_dir)]),
         ("VANTOK_INFO", [("Infotxt", args.infotxt)]),
         ("VANTO_INFO_PC", [("LocalAlias", args.local_alias), ("ExeDir", args.exe_dir),
-                           ("ExeDirUp", args.exe_dir_up)]),
+                           ("ExeDirUp", args.exe_dir_up), ("ExeSig", args.exe_sig)]),
     ]
     lines = []
     for section, entries in sections:
@@ -232,6 +238,8 @@ def parse_args(argv):
                         help="answer 404 for this URL path (repeatable), e.g. /vanto/setup.exe")
     parser.add_argument("--slow", type=float, default=0.0, metavar="SECONDS",
                         help="spread the sending of each file body over this many seconds")
+    parser.add_argument("--slow-path", action="append", default=[], metavar="PATH",
+                        help="send only this URL path slowly (repeatable; default: every file)")
 
     info = parser.add_argument_group(
         "information file", "Write an information file under the root before serving; only the "
@@ -248,12 +256,14 @@ def parse_args(argv):
     info.add_argument("--local-alias", help="[VANTO_INFO_PC] LocalAlias")
     info.add_argument("--exe-dir", help="[VANTO_INFO_PC] ExeDir, the installer's file name")
     info.add_argument("--exe-dir-up", help="[VANTO_INFO_PC] ExeDirUp")
+    info.add_argument("--exe-sig", help="[VANTO_INFO_PC] ExeSig, the installer's signature "
+                      "(base64, as tools/vanto-sign prints it)")
     return parser.parse_args(argv)
 
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    state = ServerState(args.root, args.missing, args.slow, args.log)
+    state = ServerState(args.root, args.missing, args.slow, args.slow_path, args.log)
     server = make_server(state, args.port)
     port = server.server_address[1]
     if args.write_info:

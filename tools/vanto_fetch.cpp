@@ -3,6 +3,11 @@
 #include <cstdio>
 #include <string>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "net/errors.h"
 #include "net/fetch.h"
 #include "platform/utf.h"
@@ -30,6 +35,8 @@ int Usage() {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
+  // The message's own CR LF must reach the stream as it is, not as CR CR LF.
+  _setmode(_fileno(stderr), _O_BINARY);
   if (argc != 3) return Usage();
   auto text = [](const wchar_t* arg) {
     return std::u16string(reinterpret_cast<const char16_t*>(arg));

@@ -314,6 +314,22 @@ TEST(FetchSocketErrors, UnresolvableHostAndRefusedPort) {
   }
 }
 
+// A bracketed literal is connected to over IPv6, never looked up as a name.
+TEST(FetchSocketErrors, BracketedIpv6LiteralIsConnectedTo) {
+  std::uint16_t closedPort;
+  {
+    ScriptedServer gone;
+    closedPort = gone.Port();
+  }
+  test::TempDir dir;
+  const auto failure =
+      Fetch(U16("http://[::1]:" + std::to_string(closedPort) + "/f"), dir.File(u"f"));
+  ASSERT_TRUE(failure);
+  EXPECT_EQ("EIdSocketError", failure->kind);
+  // Refused, or IPv6 not available on this machine: anything but a failed name lookup.
+  EXPECT_NE(11001, failure->number) << failure->message;
+}
+
 TEST_F(FetchTest, FolderAsPathFailsAtCreation) {
   server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
   const std::u16string folder = dir_.File(u"folder");
