@@ -15,6 +15,7 @@ import sys
 import time
 import traceback
 
+sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import (CaseFailure, DemoServer, Display, Probe, Wine, check, check_equal, names_in,
@@ -61,15 +62,18 @@ class Run:
             out.write(DUMMY_VANTO)
         shutil.rmtree(os.path.join(self.wine.documents, "vanto"), ignore_errors=True)
 
-    def serve(self, ver, exe_dir=INSTALLER, extra_args=(), with_installer=True):
-        """Starts the server with an information file naming the installer; returns its base URL."""
+    def serve(self, ver, exe_dir=INSTALLER, extra_args=(), installer_dir="vanto"):
+        """Starts the server with the information file in /vanto/ naming the installer in
+        /<installer_dir>/; returns the base URL of the information file."""
         root = os.path.join(self.args.work, "site-" + self.case)
-        reset_folder(os.path.join(root, "vanto"))
-        if with_installer:
-            shutil.copyfile(self.args.installer, os.path.join(root, "vanto", exe_dir))
+        shutil.rmtree(root, ignore_errors=True)
+        os.makedirs(os.path.join(root, "vanto"))
+        os.makedirs(os.path.join(root, installer_dir), exist_ok=True)
+        shutil.copyfile(self.args.installer, os.path.join(root, installer_dir, exe_dir))
         info = ["--write-info", "vanto/newvanto.ini", "--ver", ver, "--info-fname", "newvanto.ini",
-                "--server-dir", "http://127.0.0.1:{port}/vanto/", "--infotxt", "e2e",
-                "--local-alias", "vanto", "--exe-dir", exe_dir, "--exe-dir-up", exe_dir]
+                "--server-dir", "http://127.0.0.1:{port}/" + installer_dir + "/",
+                "--infotxt", "e2e", "--local-alias", "vanto", "--exe-dir", exe_dir,
+                "--exe-dir-up", exe_dir]
         self.server = DemoServer(self.args.server, root, self.args.work, info + list(extra_args))
         return self.server.base + "vanto/"
 
@@ -269,7 +273,7 @@ def early_stop(run, registry, box_text):
 
 
 def upgrade_installs(run):
-    base = run.serve("2.0", extra_args=["--slow", "2"])
+    base = run.serve("2.0", extra_args=["--slow", "2", "--slow-path", "/vanto/" + INSTALLER])
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     registry_before = run.wine.query_vanto_key()
     run.start()
@@ -381,15 +385,24 @@ def installer_missing_then_retry(run):
     check_equal(len(installer_requests), 3, "installer requests (404, 404 on Space, Enter)")
 
 
-def info_unreachable(run):
-    port = refused_port()
-    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": f"http://127.0.0.1:{port}/vanto/"})
+# The information file cannot be had: (case, how the registry's ServerDir is made, box text).
+# The socket error's text ends in a period of its own; the status line gets one appended.
+INFO_FAILURES = [
+    ("info-unreachable", lambda run: f"http://127.0.0.1:{refused_port()}/vanto/",
+     "Socket Error # 10061\r\nConnection refused."),
+    ("info-404", lambda run: run.serve("2.0", extra_args=["--missing", "/vanto/newvanto.ini"]),
+     "HTTP/1.1 404 Not Found."),
+]
+
+
+def info_fails(run, server_dir, box_text):
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": server_dir(run)})
     run.start()
     dialog = run.probe.wait(DIALOG, timeout_ms=20000)
     check(dialog is not None, "no error box appeared")
     run.shot("error-box")
     check_equal(dialog["caption"], TITLE, "caption of the box")
-    check_equal(dialog_text(dialog), "Socket Error # 10061\r\nConnection refused.", "error text")
+    check_equal(dialog_text(dialog), box_text, "error text")
     check_equal(ours_visible(run.probe.dump()), [], "windows of ours visible behind the box")
     run.probe.press_ok()
     first = run.probe.wait(CLIENT_MAIN, CLIENT_MAIN_CAPTION)
@@ -405,8 +418,9 @@ def info_unreachable(run):
 
 
 def korean_installer_name(run):
+    # The installer lies elsewhere than the information file: the file's ServerDir counts.
     name = "새 버전 설치.exe"
-    base = run.serve("3.25", exe_dir=name)
+    base = run.serve("3.25", exe_dir=name, installer_dir="dl")
     run.wine.set_vanto_key({"Ver": " 3.1 ", "ServerDir": base, "InfoFName": "newvanto.ini"})
     run.start()
     check_equal(run.wait_exit(), 0, "exit code")
@@ -415,7 +429,7 @@ def korean_installer_name(run):
                    if run.label(w, "LblState") == STATE_DOWNLOADING]
     if downloading:
         check_equal(run.label(downloading[0], "LblName"), name, "lblName during the download")
-    encoded = "/vanto/%EC%83%88%20%EB%B2%84%EC%A0%84%20%EC%84%A4%EC%B9%98.exe"
+    encoded = "/dl/%EC%83%88%20%EB%B2%84%EC%A0%84%20%EC%84%A4%EC%B9%98.exe"
     check_equal(run.server.request_lines(),
                 [b"GET /vanto/newvanto.ini HTTP/1.1", f"GET {encoded} HTTP/1.1".encode()],
                 "requests")
@@ -429,10 +443,11 @@ def korean_installer_name(run):
 
 CASES = [(name, lambda run, r=registry, b=box: early_stop(run, r, b))
          for name, registry, box in EARLY_STOPS] + [
+    (name, lambda run, d=server_dir, b=box: info_fails(run, d, b))
+    for name, server_dir, box in INFO_FAILURES] + [
     ("upgrade-1.5-to-2.0", upgrade_installs),
     ("same-version-2.0", same_version),
     ("installer-404-then-retry", installer_missing_then_retry),
-    ("info-unreachable", info_unreachable),
     ("korean-installer-name", korean_installer_name),
 ]
 

@@ -61,7 +61,8 @@ class DemoServerTest(unittest.TestCase):
             [sys.executable, SERVER, "--root", cls.root, "--port", "0", "--port-file", port_file,
              "--log", cls.log, "--missing", "/vanto/gone.exe", "--write-info",
              "vanto/newvanto.ini", "--ver", "2.0", "--server-dir",
-             "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능"],
+             "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능", "--exe-sig", "c2ln", "--slow-path",
+             "/vanto/setup.exe"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file) and time.monotonic() < deadline:
@@ -121,16 +122,20 @@ class DemoServerTest(unittest.TestCase):
                 reply = exchange(self.port, b"GET /vanto/setup.exe HTTP/1.1\r\n\r\n")
                 self.assertEqual(split_reply(reply)[0], status)
 
-    def test_slow_body_arrives_whole_and_late(self):
+    def test_slow_body_arrives_whole_and_late_on_its_path_only(self):
         self.control("slow?seconds=1")
         try:
-            start = time.monotonic()
-            reply = exchange(self.port, b"GET /vanto/setup.exe HTTP/1.1\r\n\r\n")
-            elapsed = time.monotonic() - start
+            for path, slow in ((b"/vanto/setup.exe", True), (b"/vanto/newvanto.ini", False)):
+                with self.subTest(path=path):
+                    start = time.monotonic()
+                    reply = exchange(self.port, b"GET " + path + b" HTTP/1.1\r\n\r\n")
+                    elapsed = time.monotonic() - start
+                    status, headers, body = split_reply(reply)
+                    self.assertEqual(status, b"HTTP/1.1 200 OK")
+                    self.assertEqual(int(headers[b"content-length"]), len(body))
+                    self.assertEqual(elapsed > 0.8, slow, f"{elapsed:.2f} s")
         finally:
             self.control("slow?seconds=0")
-        self.assertEqual(split_reply(reply)[2], INSTALLER)
-        self.assertGreater(elapsed, 0.8)
 
     def test_information_file(self):
         with open(os.path.join(self.root, "vanto", "newvanto.ini"), "rb") as source:
@@ -140,7 +145,7 @@ class DemoServerTest(unittest.TestCase):
         self.assertEqual(lines, [
             "[VANTO_INFO]", "VER=2.0", f"ServerDir=http://127.0.0.1:{self.port}/vanto/", "",
             "[VANTOK_INFO]", "Infotxt=새 기능", "",
-            "[VANTO_INFO_PC]", f"ExeDir={KOREAN}", "",
+            "[VANTO_INFO_PC]", f"ExeDir={KOREAN}", "ExeSig=c2ln", "",
         ])
 
 
