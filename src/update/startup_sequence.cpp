@@ -54,8 +54,11 @@ std::u16string OrDefault(std::u16string text, const std::u16string& defaultText)
   return text.empty() ? defaultText : text;
 }
 
+// The old backup makes room for the new one. When the program itself is missing (an earlier
+// installer failed after it had been moved aside), the backup is the only copy left and stays.
 void RemoveOldBackup(platform::Services& services) {
-  if (services.FileExists(ProgramFilesFolder(services) + kBackupName)) {
+  if (services.FileExists(ProgramFilesFolder(services) + kBackupName) &&
+      services.FileExists(ProgramFilesFolder(services) + kExecutableName)) {
     services.Delete(ProgramFilesFolder(services) + kBackupName);
   }
 }
