@@ -1,5 +1,6 @@
 #include "net/response_reader.h"
 
+#include <cstdint>
 #include <optional>
 
 #include "net/ascii.h"

@@ -1,5 +1,7 @@
 #include "net/url.h"
 
+#include <algorithm>
+
 #include "net/ascii.h"
 #include "net/errors.h"
 
