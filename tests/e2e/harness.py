@@ -2,6 +2,7 @@
 desktop, the probe, the registry, the files of the vanto installation, the download server and
 the run of vantoup.exe itself. Everything started here is stopped here, by PID."""
 
+import base64
 import json
 import os
 import shutil
@@ -330,3 +331,20 @@ def reset_folder(path):
 
 def names_in(folder):
     return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+
+
+def sign_installer(private_key, version_text, installer_bytes):
+    """The ExeSig text for an installer announced with `version_text`: base64 of r || s of an
+    ECDSA P-256 / SHA-256 signature, made with the openssl command line."""
+    message = b"vanto-update-v1\n" + version_text.encode("utf-8") + b"\n" + installer_bytes
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", private_key], input=message,
+                         stdout=subprocess.PIPE, check=True, timeout=30).stdout
+    # SEQUENCE { INTEGER r, INTEGER s }, each integer big-endian with a possible leading zero.
+    check(der[0] == 0x30 and der[2] == 0x02, "openssl gave no DER signature")
+    r_length = der[3]
+    r = der[4:4 + r_length]
+    s_start = 4 + r_length
+    check(der[s_start] == 0x02, "openssl gave no DER signature")
+    s = der[s_start + 2:s_start + 2 + der[s_start + 1]]
+    raw = r.lstrip(b"\0").rjust(32, b"\0") + s.lstrip(b"\0").rjust(32, b"\0")
+    return base64.b64encode(raw).decode("ascii")

@@ -19,7 +19,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from harness import (CaseFailure, DemoServer, Display, Probe, Wine, check, check_equal, names_in,
-                     refused_port, reset_folder)
+                     refused_port, reset_folder, sign_installer)
 
 CLIENT_MAIN = "TfrmClientMain"
 UPMAIN = "TfrmUpmain"
@@ -62,18 +62,32 @@ class Run:
             out.write(DUMMY_VANTO)
         shutil.rmtree(os.path.join(self.wine.documents, "vanto"), ignore_errors=True)
 
-    def serve(self, ver, exe_dir=INSTALLER, extra_args=(), installer_dir="vanto"):
+    def serve(self, ver, exe_dir=INSTALLER, extra_args=(), installer_dir="vanto",
+              signature="valid"):
         """Starts the server with the information file in /vanto/ naming the installer in
-        /<installer_dir>/; returns the base URL of the information file."""
+        /<installer_dir>/; returns the base URL of the information file. With a signing key the
+        information file carries the installer's signature; `signature` spoils it on purpose:
+        "tampered" (one byte of the served installer flipped after signing), "other-version"
+        (signed for another VER text) or "missing" (no ExeSig entry)."""
         root = os.path.join(self.args.work, "site-" + self.case)
         shutil.rmtree(root, ignore_errors=True)
         os.makedirs(os.path.join(root, "vanto"))
         os.makedirs(os.path.join(root, installer_dir), exist_ok=True)
-        shutil.copyfile(self.args.installer, os.path.join(root, installer_dir, exe_dir))
+        with open(self.args.installer, "rb") as source:
+            installer = source.read()
         info = ["--write-info", "vanto/newvanto.ini", "--ver", ver, "--info-fname", "newvanto.ini",
                 "--server-dir", "http://127.0.0.1:{port}/" + installer_dir + "/",
                 "--infotxt", "e2e", "--local-alias", "vanto", "--exe-dir", exe_dir,
                 "--exe-dir-up", exe_dir]
+        if self.args.signing_key and signature != "missing":
+            signed_version = ver + ".1" if signature == "other-version" else ver
+            info += ["--exe-sig", sign_installer(self.args.signing_key, signed_version, installer)]
+        if signature == "tampered":
+            middle = len(installer) // 2
+            installer = installer[:middle] + bytes([installer[middle] ^ 0x01]) + \
+                installer[middle + 1:]
+        with open(os.path.join(root, installer_dir, exe_dir), "wb") as out:
+            out.write(installer)
         self.server = DemoServer(self.args.server, root, self.args.work, info + list(extra_args))
         return self.server.base + "vanto/"
 
@@ -441,6 +455,38 @@ def korean_installer_name(run):
     check(os.path.isfile(os.path.join(run.temp_dir, name)), "installer not saved under its name")
 
 
+# Only for a program built with the test key: (case, how the signature is spoiled).
+SIGNATURE_REFUSALS = [
+    ("signature-tampered", "tampered"),
+    ("signature-other-version", "other-version"),
+    ("signature-missing", "missing"),
+]
+SIGNATURE_ERROR = "업그레이드화일의 서명이 올바르지 않습니다."
+
+
+def signature_refused(run, signature):
+    base = run.serve("2.0", signature=signature)
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    run.start()
+    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
+    check(dialog is not None, "no error box appeared")
+    run.shot("error-box")
+    check_equal(dialog["caption"], TITLE, "caption of the box")
+    check_equal(dialog_text(dialog), SIGNATURE_ERROR, "error text")
+    upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
+    check(upgrade, "the upgrade window is not visible behind the box")
+    check_equal(run.label(upgrade[0], "LblState"), STATE_DOWNLOADING, "lblState behind the box")
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the refusal")
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    check(run.process.poll() is None, "vantoup.exe ended after the refusal")
+    run.probe.close(UPMAIN)
+    check_equal(run.wait_exit(), 0, "exit code")
+    run.states()
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the run")
+    check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
+
+
 CASES = [(name, lambda run, r=registry, b=box: early_stop(run, r, b))
          for name, registry, box in EARLY_STOPS] + [
     (name, lambda run, d=server_dir, b=box: info_fails(run, d, b))
@@ -450,6 +496,8 @@ CASES = [(name, lambda run, r=registry, b=box: early_stop(run, r, b))
     ("installer-404-then-retry", installer_missing_then_retry),
     ("korean-installer-name", korean_installer_name),
 ]
+SIGNED_CASES = [(name, lambda run, h=how: signature_refused(run, h))
+                for name, how in SIGNATURE_REFUSALS]
 
 
 def read_control_ids(header):
@@ -464,11 +512,17 @@ def main():
     for name in ("vantoup", "probe", "installer", "server", "wine-prefix-script", "control-ids",
                  "work"):
         parser.add_argument("--" + name, required=True)
+    parser.add_argument("--signing-key",
+                        help="private key matching the public key built into vantoup.exe: "
+                        "installers are signed with it and the refusal cases run too")
     parser.add_argument("cases", nargs="*", help="only these cases (default: all)")
     args = parser.parse_args()
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
-    selected = [c for c in CASES if not args.cases or c[0] in args.cases]
+    cases = CASES + (SIGNED_CASES if args.signing_key else [])
+    selected = [c for c in cases if not args.cases or c[0] in args.cases]
+    skipped = 0 if args.signing_key else len(
+        [c for c in SIGNED_CASES if not args.cases or c[0] in args.cases])
 
     started = time.monotonic()
     display = Display(os.path.join(args.work, "xvfb.log"))
@@ -496,7 +550,10 @@ def main():
             wine.stop()
         display.stop()
     print(f"e2e run took {time.monotonic() - started:.0f} s; screenshots in {args.work}")
-    print(f"{passed} passed, {failed} failed")
+    if skipped:
+        print(f"{skipped} signature cases need a program built with the test key "
+              "(--signing-key)")
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
     return 0 if failed == 0 and passed > 0 else 1
 
 
