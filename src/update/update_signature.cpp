@@ -110,4 +110,22 @@ std::function<void(const net::BodyBuffer&)> InstallerSignatureCheck(
   };
 }
 
+net::FetchOptions WithInstallerSignatureCheck(
+    net::FetchOptions options, const std::optional<platform::P256PublicKey>& publicKey,
+    std::u16string versionText, std::u16string exeSig) {
+  auto signatureCheck =
+      InstallerSignatureCheck(publicKey, std::move(versionText), std::move(exeSig));
+  if (!signatureCheck) return options;
+  if (!options.checkBody) {
+    options.checkBody = std::move(signatureCheck);
+  } else {
+    options.checkBody = [first = std::move(options.checkBody),
+                         second = std::move(signatureCheck)](const net::BodyBuffer& body) {
+      first(body);
+      second(body);
+    };
+  }
+  return options;
+}
+
 }  // namespace vanto::update

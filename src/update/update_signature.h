@@ -14,6 +14,7 @@
 
 #include "net/body_buffer.h"
 #include "net/errors.h"
+#include "net/fetch.h"
 #include "platform/signature.h"
 
 namespace vanto::update {
@@ -54,5 +55,11 @@ std::optional<platform::P256PublicKey> BuiltInUpdateKey();
 std::function<void(const net::BodyBuffer&)> InstallerSignatureCheck(
     const std::optional<platform::P256PublicKey>& publicKey, std::u16string versionText,
     std::u16string exeSig);
+
+// `options` with the installer signature check added after any body check they already have;
+// unchanged when there is no key.
+net::FetchOptions WithInstallerSignatureCheck(
+    net::FetchOptions options, const std::optional<platform::P256PublicKey>& publicKey,
+    std::u16string versionText, std::u16string exeSig);
 
 }  // namespace vanto::update

@@ -247,6 +247,36 @@ TEST(InstallerSignatureCheck, NoKeyNoCheck) {
   EXPECT_FALSE(InstallerSignatureCheck(std::nullopt, u"2.0", u""));
 }
 
+TEST(WithInstallerSignatureCheck, RunsAfterTheCallersCheck) {
+  std::vector<char> small = test::SmallInstaller();
+  net::BodyBuffer body = BodyOf(small, small.size());
+  std::vector<std::string> order;
+  net::FetchOptions options;
+  options.readTimeoutMs = 1234;
+  options.checkBody = [&](const net::BodyBuffer&) { order.push_back("caller"); };
+
+  net::FetchOptions unsignedOptions = WithInstallerSignatureCheck(options, std::nullopt, u"", u"");
+  EXPECT_EQ(unsignedOptions.readTimeoutMs, 1234);
+  unsignedOptions.checkBody(body);
+  EXPECT_EQ(order, std::vector<std::string>{"caller"});
+
+  net::FetchOptions good = WithInstallerSignatureCheck(options, kTestKey, u"2.0", kSmallSig);
+  EXPECT_EQ(good.readTimeoutMs, 1234);
+  order.clear();
+  EXPECT_NO_THROW(good.checkBody(body));
+  EXPECT_EQ(order, std::vector<std::string>{"caller"});
+
+  // A caller's refusal comes first and stands.
+  options.checkBody = [](const net::BodyBuffer&) { throw EOutOfMemory(u"Out of memory"); };
+  net::FetchOptions refusing = WithInstallerSignatureCheck(options, kTestKey, u"2.0", u"");
+  EXPECT_THROW(refusing.checkBody(body), EOutOfMemory);
+
+  net::FetchOptions alone = WithInstallerSignatureCheck({}, kTestKey, u"2.0", kSmallSig);
+  EXPECT_NO_THROW(alone.checkBody(body));
+  body.Append("x", 1);
+  EXPECT_THROW(alone.checkBody(body), ESignatureError);
+}
+
 TEST(SignedMessagePrefix, Layout) {
   EXPECT_EQ(SignedMessagePrefix("2.0"), std::string("vanto-update-v1\n2.0\n"));
   EXPECT_EQ(SignedMessagePrefix(""), std::string("vanto-update-v1\n\n"));
