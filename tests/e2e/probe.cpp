@@ -146,6 +146,12 @@ std::string WindowJson(HWND hwnd) {
          std::to_string(client.bottom - client.top) + "]";
   out += ", \"owner\": " + JsonHandle(GetWindow(hwnd, GW_OWNER));
   out += ", \"pid\": " + std::to_string(pid);
+  GUITHREADINFO thread{};
+  thread.cbSize = sizeof thread;
+  GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &thread);
+  out += ", \"thread_active\": " + JsonHandle(thread.hwndActive);
+  out += ", \"thread_focus\": " + JsonHandle(thread.hwndFocus);
+  out += std::string(", \"foreground\": ") + (GetForegroundWindow() == hwnd ? "true" : "false");
   out += ", \"children\": [";
   bool first = true;
   for (HWND child : ChildWindows(hwnd)) {

@@ -95,7 +95,22 @@ class Run:
         self.watch = self.probe.start_watch(watch_classes)
         self.process = self.wine.start([self.args.vantoup], "vantoup-" + self.case)
 
+    def box(self, state, missing):
+        """The message or error box once it has settled: it must hold the keyboard, so that
+        Enter confirms it. Its screenshot is taken as `state`."""
+        check(self.probe.wait(DIALOG, timeout_ms=20000) is not None, missing)
+        time.sleep(0.3)  # activation and painting follow the showing
+        dialogs = [w for w in self.probe.dump() if w["class"] == DIALOG and w["visible"]]
+        check_equal(len(dialogs), 1, "boxes shown")
+        dialog = dialogs[0]
+        self.shot(state)
+        check(dialog["foreground"], "the box is not the foreground window")
+        buttons = [c for c in dialog["children"] if c["hwnd"] == dialog["thread_focus"]]
+        check(buttons and buttons[0]["text"] == "OK", "the OK button does not have the focus")
+        return dialog
+
     def shot(self, state):
+        time.sleep(0.2)  # let the last paint reach the screen
         self.display.screenshot(os.path.join(self.args.work, f"{self.case}-{state}.png"))
 
     def wait_exit(self, timeout=RUN_TIMEOUT):
@@ -250,9 +265,7 @@ EARLY_STOPS = [
 def early_stop(run, registry, box_text):
     run.wine.set_vanto_key(registry)
     run.start()
-    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
-    check(dialog is not None, "no dialog box appeared")
-    run.shot("box")
+    dialog = run.box("box", "no dialog box appeared")
     check_equal(dialog["caption"], TITLE, "caption of the box")
     text = dialog_text(dialog)
     if box_text is None:
@@ -351,9 +364,7 @@ def installer_missing_then_retry(run):
     base = run.serve("2.0", extra_args=["--missing", "/vanto/" + INSTALLER])
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base, "InfoFName": "newvanto.ini"})
     run.start()
-    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
-    check(dialog is not None, "no error box appeared")
-    run.shot("error-box")
+    dialog = run.box("error-box", "no error box appeared")
     check_equal(dialog["caption"], TITLE, "caption of the box")
     check_equal(dialog_text(dialog), "HTTP/1.1 404 Not Found.", "error text")
     windows = run.probe.dump()
@@ -377,10 +388,8 @@ def installer_missing_then_retry(run):
     # from the message loop this time; the window stays.
     sent = run.probe.key(UPMAIN, "space")
     check_equal(sent["target"]["id"], run.ids["BtnUp"], "control with the focus")
-    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
-    check(dialog is not None, "no error box after Space")
+    dialog = run.box("error-box-again", "no error box after Space")
     check_equal(dialog_text(dialog), "HTTP/1.1 404 Not Found.", "error text after Space")
-    run.shot("error-box-again")
     run.probe.press_ok()
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
     check(run.process.poll() is None, "vantoup.exe ended after the second failure")
@@ -412,9 +421,7 @@ INFO_FAILURES = [
 def info_fails(run, server_dir, box_text):
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": server_dir(run)})
     run.start()
-    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
-    check(dialog is not None, "no error box appeared")
-    run.shot("error-box")
+    dialog = run.box("error-box", "no error box appeared")
     check_equal(dialog["caption"], TITLE, "caption of the box")
     check_equal(dialog_text(dialog), box_text, "error text")
     check_equal(ours_visible(run.probe.dump()), [], "windows of ours visible behind the box")
@@ -468,9 +475,7 @@ def signature_refused(run, signature):
     base = run.serve("2.0", signature=signature)
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     run.start()
-    dialog = run.probe.wait(DIALOG, timeout_ms=20000)
-    check(dialog is not None, "no error box appeared")
-    run.shot("error-box")
+    dialog = run.box("error-box", "no error box appeared")
     check_equal(dialog["caption"], TITLE, "caption of the box")
     check_equal(dialog_text(dialog), SIGNATURE_ERROR, "error text")
     upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
