@@ -1,0 +1,455 @@
+#!/usr/bin/env python3
+"""One run of vantoup.exe against the local demo server, under Xvfb and 64-bit Wine, with a
+report of what happened. scripts/demo builds the programs and calls this; run it through
+scripts/demo.
+
+Everything lives under build/demo/: the Wine prefix (prefix/), Wine's HOME (home/, which is also
+the user's Documents folder), the served site (site/), the server's request log, and the
+screenshots (shots/)."""
+
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+
+from harness import CaseFailure, Display, Probe, Wine, names_in  # noqa: E402
+
+PORT = 8080
+CLIENT_MAIN = "TfrmClientMain"
+UPMAIN = "TfrmUpmain"
+DIALOG = "#32770"
+STATE_DOWNLOADING = "업그레이드화일 다운로드중..."
+STATE_DONE = "다운로드가 완료 되었습니다. 잠시만 기다려 주세요..."
+VERSION_TAG = "VANTO-DEMO-VERSION="
+GLOSSES = {
+    STATE_DOWNLOADING: "downloading the upgrade file...",
+    STATE_DONE: "the download is complete, please wait a moment...",
+    "업그레이드 준비중 입니다.": "preparing the upgrade",
+    "프로그램의 정보가 없습니다.": "there is no information about the program",
+    "업체에 문의 하여 주십시요": "please contact the vendor",
+}
+RUN_TIMEOUT = 90  # seconds for the whole run of vantoup.exe
+
+
+def parse_args(argv):
+    parser = argparse.ArgumentParser(
+        prog="scripts/demo",
+        description="Builds vantoup.exe and a demo installer, serves a newer version on "
+        f"http://localhost:{PORT}/vanto/ (the program's built-in address), and runs vantoup.exe "
+        "once in a Wine prefix under build/demo/ where version 1.5 is installed. Prints what was "
+        "downloaded, what was opened, what became of vanto.exe, the exit code and the screenshots.",
+        epilog="Build directories: build/win64 and build/win32 (the presets'); the environment "
+        "variables VANTO_DEMO_WIN64_DIR and VANTO_DEMO_WIN32_DIR choose others.")
+    parser.add_argument("--version-local", default="1.5", metavar="X",
+                        help="the installed version, the registry's Ver (default 1.5)")
+    parser.add_argument("--version-server", default="2.0", metavar="Y",
+                        help="the version the server offers (default 2.0)")
+    parser.add_argument("--fail-installer", action="store_true",
+                        help="the server answers 404 for the installer; the error box is read, "
+                        "confirmed and the window closed")
+    parser.add_argument("--no-key", action="store_true",
+                        help="no registry key at all: the 'no program information' message")
+    parser.add_argument("--keep", action="store_true",
+                        help="leave the server, the display and the Wine prefix running for a look")
+    parser.add_argument("--slow", type=float, default=5.0, metavar="SECONDS",
+                        help="seconds the server takes to send the installer (default 5)")
+    tools = parser.add_argument_group("programs (scripts/demo passes these)")
+    tools.add_argument("--vantoup", help="vantoup.exe (win64 build)")
+    tools.add_argument("--installer", help="vanto-demo-installer.exe")
+    tools.add_argument("--probe", help="vanto-probe.exe")
+    tools.add_argument("--hold", help="vanto-demo-hold.exe")
+    tools.add_argument("--win32-vantoup", help="the 32-bit vantoup.exe, only named in the report")
+    tools.add_argument("--work", default=os.path.join(ROOT, "build", "demo"),
+                       help="folder for everything the run makes (default build/demo)")
+    args = parser.parse_args(argv)
+    for name in ("version_local", "version_server"):
+        if not re.fullmatch(r"[0-9]+(\.[0-9]+)?", getattr(args, name)):
+            parser.error(f"--{name.replace('_', '-')}: a decimal number like 1.5, please")
+    for name in ("vantoup", "installer", "probe", "hold"):
+        path = getattr(args, name)
+        if not path or not os.path.isfile(path):
+            parser.error(f"--{name}: no such program {path!r} (run scripts/demo, which builds it)")
+    return args
+
+
+def gloss(text):
+    return " / ".join(f'"{line}" ({GLOSSES[line]})' if line in GLOSSES else f'"{line}"'
+                      for line in text.replace("\r\n", "\n").split("\n") if line)
+
+
+def port_is_free(port):
+    with socket.socket() as probe_socket:
+        probe_socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            probe_socket.bind(("127.0.0.1", port))
+        except OSError:
+            return False
+    return True
+
+
+def read_control_ids(header):
+    with open(header, encoding="utf-8") as source:
+        return {m.group(1): int(m.group(2))
+                for m in re.finditer(r"\bk(\w+)Id\s*=\s*(\d+)", source.read())}
+
+
+def read_text(path):
+    if not os.path.isfile(path):
+        return None
+    with open(path, "rb") as source:
+        return source.read().decode("utf-8", errors="replace")
+
+
+class Server:
+    """tools/vanto-demo-server.py on 127.0.0.1:8080, sending the installer slowly."""
+
+    def __init__(self, work, site, args, installer_name):
+        self.log = os.path.join(work, "requests.log")
+        port_file = os.path.join(work, "server.port")
+        for path in (self.log, port_file):
+            if os.path.exists(path):
+                os.remove(path)
+        installer_path = "/vanto/" + installer_name
+        command = [sys.executable, os.path.join(ROOT, "tools", "vanto-demo-server.py"),
+                   "--root", site, "--port", str(PORT), "--port-file", port_file,
+                   "--log", self.log, "--slow", str(args.slow), "--slow-path", installer_path,
+                   "--write-info", "vanto/newvanto.ini", "--ver", args.version_server,
+                   "--info-fname", "newvanto.ini", "--server-dir", f"http://localhost:{PORT}/vanto/",
+                   "--infotxt", f"vanto {args.version_server}", "--local-alias", "vanto",
+                   "--exe-dir", installer_name, "--exe-dir-up", installer_name]
+        if args.fail_installer:
+            command += ["--missing", installer_path]
+        self.output_path = os.path.join(work, "server.out")
+        self.output = open(self.output_path, "wb")
+        self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=self.output,
+                                        stderr=subprocess.STDOUT, start_new_session=True)
+        deadline = time.monotonic() + 15
+        while not os.path.exists(port_file):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                self.stop()
+                raise CaseFailure(f"the demo server did not start on port {PORT}:\n" +
+                                  (read_text(self.output_path) or "").strip())
+            time.sleep(0.05)
+
+    def request_lines(self):
+        text = read_text(self.log)
+        return text.splitlines() if text else []
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.output.close()
+
+
+class Demo:
+    def __init__(self, args):
+        self.args = args
+        self.work = os.path.abspath(args.work)
+        self.shots_dir = os.path.join(self.work, "shots")
+        self.ids = read_control_ids(os.path.join(ROOT, "src", "app", "control_ids.h"))
+        self.mode = ("no-key" if args.no_key else "fail-installer" if args.fail_installer else
+                     "upgrade" if float(args.version_server) > float(args.version_local) else
+                     "no-upgrade")
+        self.installer_name = f"vanto-setup-{args.version_server}.exe"
+        self.server = self.display = self.wine = self.process = self.hold = None
+        self.shots = []  # (what, path)
+        self.boxes = []  # texts of the boxes read
+        self.states_seen = []
+        self.installer_label = None
+        self.notes = []
+        self.exit_code = None
+
+    # Set-up ------------------------------------------------------------------------------------
+
+    def prepare_site(self):
+        site = os.path.join(self.work, "site")
+        shutil.rmtree(site, ignore_errors=True)
+        os.makedirs(os.path.join(site, "vanto"))
+        served = os.path.join(site, "vanto", self.installer_name)
+        shutil.copyfile(self.args.installer, served)
+        with open(served, "ab") as out:
+            out.write(f"\r\n{VERSION_TAG}{self.args.version_server}\r\n".encode("ascii"))
+        return site
+
+    def start(self):
+        os.makedirs(self.work, exist_ok=True)
+        shutil.rmtree(self.shots_dir, ignore_errors=True)
+        os.makedirs(self.shots_dir)
+        print(f"* demo server on http://127.0.0.1:{PORT}/ (offers version "
+              f"{self.args.version_server}{', installer answered with 404' if self.args.fail_installer else ''})",
+              flush=True)
+        self.server = Server(self.work, self.prepare_site(), self.args, self.installer_name)
+        print("* Xvfb and the Wine prefix build/demo/prefix (the first time takes a minute)",
+              flush=True)
+        self.display = Display(os.path.join(self.work, "xvfb.log"))
+        self.wine = Wine(self.work, self.display, os.path.join(ROOT, "scripts", "wine-prefix"))
+        self.probe = Probe(self.wine, self.args.probe)
+        self.vanto_dir = self.wine.unix_path("Program Files", "vanto")
+        self.temp_dir = os.path.join(self.wine.documents, "vanto", "Temp")
+        shutil.rmtree(self.vanto_dir, ignore_errors=True)
+        os.makedirs(self.vanto_dir)
+        with open(os.path.join(self.vanto_dir, "vanto.exe"), "wb") as out:
+            out.write(f"vanto {self.args.version_local}\r\n".encode("ascii"))
+        shutil.rmtree(os.path.join(self.wine.documents, "vanto"), ignore_errors=True)
+        # Only Ver: with no ServerDir the program uses its built-in http://localhost:8080/vanto/.
+        self.wine.set_vanto_key(None if self.args.no_key else {"Ver": self.args.version_local})
+
+    # The run -----------------------------------------------------------------------------------
+
+    def shot(self, what, name):
+        path = os.path.join(self.shots_dir, f"{self.mode}-{name}.png")
+        self.display.screenshot(path)
+        if os.path.exists(path):
+            self.shots.append((what, path))
+
+    def label(self, window, name):
+        for child in window["children"]:
+            if child["id"] == self.ids[name]:
+                return child["text"]
+        return None
+
+    def running(self):
+        return self.process.poll() is None
+
+    def start_hold(self):
+        """Freezes the upgrade window when it shows the completion text, for a screenshot."""
+        self.hold_out = os.path.join(self.wine.tmp, "hold.json")
+        self.hold_release = os.path.join(self.wine.tmp, "hold.release")
+        ready = self.hold_out + ".ready"
+        for path in (self.hold_out, self.hold_release, ready):
+            if os.path.exists(path):
+                os.remove(path)
+        self.hold = self.wine.start([self.args.hold, self.hold_out, UPMAIN, STATE_DONE, "60000",
+                                     self.hold_release, "15000",
+                                     os.environ.get("HOLD_DELAY", "0")], "hold")
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready) and self.hold.poll() is None and \
+                time.monotonic() < deadline:
+            time.sleep(0.05)
+
+    def check_hold(self):
+        """Takes the completion screenshot once the hold has frozen the window."""
+        if not self.hold or not os.path.exists(self.hold_out):
+            return
+        text = read_text(self.hold_out) or ""
+        if '"held": true' in text:
+            if '"visible": true' in text:
+                if self.states_seen[-1:] != [STATE_DONE]:
+                    self.states_seen.append(STATE_DONE)
+                self.shot("the upgrade window with the completion text", "done")
+            else:
+                self.notes.append("the completion text was caught too late for a screenshot")
+            with open(self.hold_release, "w"):
+                pass
+        self.hold.wait(timeout=30)
+        self.hold = None
+
+    def handle_box(self, dialog):
+        texts = [c["text"] for c in dialog["children"] if c["class"].lower() == "static"]
+        text = max(texts, key=len) if texts else ""
+        self.boxes.append((dialog["caption"], text))
+        behind = [w for w in self.probe.dump() if w["visible"] and w["class"] in (UPMAIN, CLIENT_MAIN)]
+        self.shot("the box " + ("over the upgrade window" if behind else "(no window behind it)"),
+                  "box")
+        self.probe.press_ok()
+        self.probe.wait_gone(DIALOG, 5000)
+
+    def drive(self):
+        """Watches the run, takes the screenshots and answers boxes until vantoup.exe ends."""
+        deadline = time.monotonic() + RUN_TIMEOUT
+        shot_download = False
+        while self.running():
+            if time.monotonic() > deadline:
+                raise CaseFailure(f"vantoup.exe still running after {RUN_TIMEOUT} s")
+            self.check_hold()
+            windows = [w for w in self.probe.dump() if w["visible"]]
+            dialogs = [w for w in windows if w["class"] == DIALOG]
+            if dialogs:
+                self.handle_box(dialogs[0])
+                continue
+            upgrade = [w for w in windows if w["class"] == UPMAIN]
+            first = [w for w in windows if w["class"] == CLIENT_MAIN]
+            if upgrade:
+                state = self.label(upgrade[0], "LblState")
+                if state and (not self.states_seen or self.states_seen[-1] != state):
+                    self.states_seen.append(state)
+                if self.boxes:
+                    # After an error the window stays open, idle: close it as a user would.
+                    self.shot("the upgrade window after the box", "after-box")
+                    self.probe.close(UPMAIN)
+                elif state == STATE_DOWNLOADING and not shot_download:
+                    self.installer_label = self.label(upgrade[0], "LblName")
+                    self.shot("the upgrade window during the download", "downloading")
+                    shot_download = True
+            elif first and self.boxes:
+                self.shot("the first window after the box", "first-window")
+                self.probe.close(CLIENT_MAIN)
+            time.sleep(0.1)
+        self.check_hold()
+        self.exit_code = self.process.returncode
+
+    def run(self):
+        if self.mode in ("upgrade", "no-upgrade"):
+            self.start_hold()
+        print(f"* running vantoup.exe (installed version "
+              f"{'none: no registry key' if self.args.no_key else self.args.version_local})",
+              flush=True)
+        self.process = self.wine.start([self.args.vantoup], "vantoup")
+        self.drive()
+        if self.mode == "upgrade":
+            marker = self.marker_path()
+            deadline = time.monotonic() + 20
+            while not os.path.exists(marker) and time.monotonic() < deadline:
+                time.sleep(0.1)
+        else:
+            time.sleep(1.5)  # anything opened by the shell would show by now
+        self.shot("the screen at the end", "end")
+
+    def marker_path(self):
+        return os.path.join(self.temp_dir, self.installer_name + ".ran")
+
+    # The report --------------------------------------------------------------------------------
+
+    def registry_ver(self):
+        rc, output = self.wine.query_vanto_key()
+        if rc != 0:
+            return None
+        match = re.search(r"^\s*Ver\s+REG_\w+\s+(.*?)\s*$", output.decode("utf-8", "replace"),
+                          re.MULTILINE)
+        return match.group(1) if match else ""
+
+    def report(self):
+        args = self.args
+        ok = True
+        print("\n=== what happened " + "=" * 60)
+        print("vantoup.exe: the win64 build (32-bit Wine does not start on this machine; the "
+              "shipped win32 build was built too" +
+              (f": {os.path.relpath(args.win32_vantoup, ROOT)})" if args.win32_vantoup else ")"))
+        print(f"\nRequests the server received ({os.path.relpath(self.server.log, ROOT)}):")
+        for line in self.server.request_lines() or ["(none)"]:
+            print(f"  {line}")
+        downloads = names_in(self.temp_dir)
+        print(f"Download folder (Documents\\vanto\\Temp = {os.path.relpath(self.temp_dir, ROOT)}): "
+              f"{', '.join(downloads) if downloads else '(empty)'}")
+        if self.states_seen:
+            print("Upgrade window texts seen: " + ", then ".join(gloss(s) for s in self.states_seen))
+        if self.installer_label:
+            print(f"Installer name shown during the download: {self.installer_label}")
+        for caption, text in self.boxes:
+            print(f"Box \"{caption}\" (upgrade): {gloss(text)}")
+
+        marker = read_text(self.marker_path())
+        print("\nOpened: " + ("the installer " + self.installer_name + " ran:" if marker else
+                              "nothing (no installer was started)"))
+        for line in (marker or "").splitlines():
+            print(f"  {line}")
+
+        program = read_text(os.path.join(self.vanto_dir, "vanto.exe"))
+        backup = read_text(os.path.join(self.vanto_dir, "vanto.OLD"))
+        before = f"vanto {args.version_local}"
+        print(f"\nvanto.exe before the run: \"{before}\"")
+        if program is None:
+            print("vanto.exe now: missing")
+        else:
+            print(f"vanto.exe now: \"{program.strip()}\"" +
+                  (" (upgraded by the installer)" if program.strip() != before else
+                   " (the same program, moved back)"))
+        if backup is not None:
+            print(f"vanto.OLD (the backup made at the start): \"{backup.strip()}\"")
+        ver = self.registry_ver()
+        print("Registry HKCU\\Software\\vanto Ver: " + ("(no key)" if ver is None else ver))
+        print(f"Exit code of vantoup.exe: {self.exit_code}")
+
+        print("\nScreenshots:")
+        for what, path in self.shots:
+            print(f"  {os.path.relpath(path, ROOT)}  {what}")
+        for note in self.notes:
+            print(f"Note: {note}")
+
+        new = f"vanto {args.version_server}"
+        if self.mode == "upgrade":
+            ok = bool(marker) and program is not None and program.strip() == new and \
+                ver == args.version_server
+            verdict = (f"upgraded from {args.version_local} to {args.version_server}" if ok else
+                       "the upgrade did not complete")
+        elif self.mode == "no-upgrade":
+            ok = not marker and program is not None and program.strip() == before
+            verdict = ("already current: nothing downloaded but the information file, nothing "
+                       "opened, vanto.exe restored" if ok else "unexpected result")
+        elif self.mode == "fail-installer":
+            ok = bool(self.boxes) and not marker and program is not None and \
+                program.strip() == before
+            verdict = ("the failed download was reported, nothing opened, vanto.exe restored"
+                       if ok else "unexpected result")
+        else:
+            ok = bool(self.boxes) and program is not None and program.strip() == before
+            verdict = ("no program information: the message was shown, nothing downloaded" if ok
+                       else "unexpected result")
+        ok = ok and self.exit_code == 0
+        print(f"\nResult: {verdict}.")
+        return ok
+
+    # Tear-down ---------------------------------------------------------------------------------
+
+    def stop(self, keep):
+        for process in (self.hold, self.process):
+            if process and process.poll() is None:
+                process.kill()
+                process.wait()
+        if keep:
+            print("\nLeft running (--keep):")
+            if self.server:
+                print(f"  demo server  PID {self.server.process.pid}: kill {self.server.process.pid}")
+            if self.display:
+                print(f"  Xvfb         PID {self.display.process.pid} on DISPLAY={self.display.name}"
+                      f": kill {self.display.process.pid}")
+            if self.wine:
+                print(f"  Wine         WINEPREFIX={self.wine.prefix} /usr/lib/wine/wineserver -k")
+            return
+        if self.wine:
+            self.wine.stop()
+        if self.server:
+            self.server.stop()
+        if self.display:
+            self.display.stop()
+
+
+def main():
+    args = parse_args(sys.argv[1:])
+    if not port_is_free(PORT):
+        print(f"scripts/demo: port {PORT} on 127.0.0.1 is busy: the demo server needs it, since "
+              f"vantoup.exe's built-in address is http://localhost:{PORT}/vanto/. Stop what "
+              f"listens there (ss -ltnp 'sport = :{PORT}' shows it) and try again.",
+              file=sys.stderr)
+        return 2
+    demo = Demo(args)
+    ok = False
+    try:
+        demo.start()
+        demo.run()
+        ok = demo.report()
+    except CaseFailure as failure:
+        print(f"\nscripts/demo: {failure}", file=sys.stderr)
+    except KeyboardInterrupt:
+        print("\nscripts/demo: interrupted", file=sys.stderr)
+    finally:
+        demo.stop(args.keep)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
