@@ -339,9 +339,16 @@ def upgrade_installs(run):
                 "vanto folder after the upgrade (the installer replaces vanto.exe)")
 
 
-def same_version(run):
-    base = run.serve("2.0")
-    run.wine.set_vanto_key({"Ver": "2.0", "ServerDir": base, "InfoFName": "newvanto.ini"})
+# No newer version on the server: (case, local Ver, server VER).
+NO_UPDATE = [
+    ("same-version-2.0", "2.0", "2.0"),
+    ("newer-local-2.1", "2.1", "2.0"),
+]
+
+
+def no_update(run, local, server):
+    base = run.serve(server)
+    run.wine.set_vanto_key({"Ver": local, "ServerDir": base, "InfoFName": "newvanto.ini"})
     # Every visible window is watched: whatever the run might open would show up.
     run.start(watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG, "*"))
     check_equal(run.wait_exit(), 0, "exit code")
@@ -410,15 +417,19 @@ def installer_missing_then_retry(run):
 
 # The information file cannot be had: (case, how the registry's ServerDir is made, box text).
 # The socket error's text ends in a period of its own; the status line gets one appended.
+# The request the server must have seen is given where there is a server.
 INFO_FAILURES = [
     ("info-unreachable", lambda run: f"http://127.0.0.1:{refused_port()}/vanto/",
-     "Socket Error # 10061\r\nConnection refused."),
+     "Socket Error # 10061\r\nConnection refused.", None),
     ("info-404", lambda run: run.serve("2.0", extra_args=["--missing", "/vanto/newvanto.ini"]),
-     "HTTP/1.1 404 Not Found."),
+     "HTTP/1.1 404 Not Found.", b"GET /vanto/newvanto.ini HTTP/1.1"),
+    # Nothing is added to a ServerDir without its closing slash: the name is glued on.
+    ("server-dir-without-slash", lambda run: run.serve("2.0").rstrip("/"),
+     "HTTP/1.1 404 Not Found.", b"GET /vantonewvanto.ini HTTP/1.1"),
 ]
 
 
-def info_fails(run, server_dir, box_text):
+def info_fails(run, server_dir, box_text, request):
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": server_dir(run)})
     run.start()
     dialog = run.box("error-box", "no error box appeared")
@@ -436,13 +447,16 @@ def info_fails(run, server_dir, box_text):
     check_equal(visible(states, UPMAIN), [], "upgrade window shown")
     check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
     check_equal(names_in(run.temp_dir), [], "download folder")
+    if request is not None:
+        check_equal(run.server.request_lines(), [request], "requests")
 
 
 def korean_installer_name(run):
     # The installer lies elsewhere than the information file: the file's ServerDir counts.
+    # Versions compare as numbers: " 3.10 " is 3.1, below 3.9.
     name = "새 버전 설치.exe"
-    base = run.serve("3.25", exe_dir=name, installer_dir="dl")
-    run.wine.set_vanto_key({"Ver": " 3.1 ", "ServerDir": base, "InfoFName": "newvanto.ini"})
+    base = run.serve("3.9", exe_dir=name, installer_dir="dl")
+    run.wine.set_vanto_key({"Ver": " 3.10 ", "ServerDir": base, "InfoFName": "newvanto.ini"})
     run.start()
     check_equal(run.wait_exit(), 0, "exit code")
     states = run.states()
@@ -492,15 +506,16 @@ def signature_refused(run, signature):
     check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
 
 
-CASES = [(name, lambda run, r=registry, b=box: early_stop(run, r, b))
-         for name, registry, box in EARLY_STOPS] + [
-    (name, lambda run, d=server_dir, b=box: info_fails(run, d, b))
-    for name, server_dir, box in INFO_FAILURES] + [
-    ("upgrade-1.5-to-2.0", upgrade_installs),
-    ("same-version-2.0", same_version),
-    ("installer-404-then-retry", installer_missing_then_retry),
-    ("korean-installer-name", korean_installer_name),
-]
+CASES = (
+    [(name, lambda run, r=registry, b=box: early_stop(run, r, b))
+     for name, registry, box in EARLY_STOPS] +
+    [(name, lambda run, d=server_dir, b=box, r=request: info_fails(run, d, b, r))
+     for name, server_dir, box, request in INFO_FAILURES] +
+    [("upgrade-1.5-to-2.0", upgrade_installs)] +
+    [(name, lambda run, l=local, v=server: no_update(run, l, v))
+     for name, local, server in NO_UPDATE] +
+    [("installer-404-then-retry", installer_missing_then_retry),
+     ("korean-installer-name", korean_installer_name)])
 SIGNED_CASES = [(name, lambda run, h=how: signature_refused(run, h))
                 for name, how in SIGNATURE_REFUSALS]
 
