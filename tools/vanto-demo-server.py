@@ -19,6 +19,9 @@ Examples:
   # Send only the installer slowly.
   vanto-demo-server.py --root site --port 0 --slow 3 --slow-path /vanto/setup.exe
 
+  # Announce the installer's whole length but close the connection after half of it.
+  vanto-demo-server.py --root site --port 0 --truncate /vanto/setup.exe
+
 Run-time control (only from the loopback interface, never logged as requests):
   GET /__control__/missing?path=/vanto/setup.exe   answer 404 for that path from now on
   GET /__control__/serve?path=/vanto/setup.exe     serve that path again
@@ -46,8 +49,9 @@ CONTROL_PREFIX = "/__control__/"
 class ServerState:
     """What can change while the server runs; shared by the request threads."""
 
-    def __init__(self, root, missing, slow_seconds, slow_paths, log_path):
+    def __init__(self, root, missing, slow_seconds, slow_paths, truncated, log_path):
         self.root = os.path.abspath(root)
+        self.truncated = set(truncated)
         self.missing = set(missing)
         self.slow_seconds = slow_seconds
         self.slow_paths = set(slow_paths)
@@ -171,7 +175,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Connection", "close")
         self.end_headers()
         if send_body:
-            self.send_body(body, state.slowness(url_path))
+            # A truncated answer keeps its Content-Length and simply ends early.
+            sent = body[:len(body) // 2] if url_path in state.truncated else body
+            self.send_body(sent, state.slowness(url_path))
 
     def send_body(self, body, seconds):
         if seconds <= 0 or not body:
@@ -240,6 +246,9 @@ def parse_args(argv):
                         help="spread the sending of each file body over this many seconds")
     parser.add_argument("--slow-path", action="append", default=[], metavar="PATH",
                         help="send only this URL path slowly (repeatable; default: every file)")
+    parser.add_argument("--truncate", action="append", default=[], metavar="PATH",
+                        help="for this URL path, announce the whole length but send only the "
+                        "first half and close (repeatable)")
 
     info = parser.add_argument_group(
         "information file", "Write an information file under the root before serving; only the "
@@ -263,7 +272,8 @@ def parse_args(argv):
 
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    state = ServerState(args.root, args.missing, args.slow, args.slow_path, args.log)
+    state = ServerState(args.root, args.missing, args.slow, args.slow_path, args.truncate,
+                        args.log)
     server = make_server(state, args.port)
     port = server.server_address[1]
     if args.write_info:

@@ -476,29 +476,34 @@ def korean_installer_name(run):
     check(os.path.isfile(os.path.join(run.temp_dir, name)), "installer not saved under its name")
 
 
-# Only for a program built with the test key: (case, how the signature is spoiled).
-SIGNATURE_REFUSALS = [
-    ("signature-tampered", "tampered"),
-    ("signature-other-version", "other-version"),
-    ("signature-missing", "missing"),
-]
+# The installer download fails and nothing may be lost: (case, how the server spoils it, box
+# text). The signature cases run only for a program built with the test key.
 SIGNATURE_ERROR = "업그레이드화일의 서명이 올바르지 않습니다."
+INSTALLER_FAILURES = [
+    ("installer-truncated", {"extra_args": ["--truncate", "/vanto/" + INSTALLER]},
+     "Connection Closed Gracefully."),
+]
+SIGNATURE_REFUSALS = [
+    ("signature-tampered", {"signature": "tampered"}, SIGNATURE_ERROR),
+    ("signature-other-version", {"signature": "other-version"}, SIGNATURE_ERROR),
+    ("signature-missing", {"signature": "missing"}, SIGNATURE_ERROR),
+]
 
 
-def signature_refused(run, signature):
-    base = run.serve("2.0", signature=signature)
+def installer_fails(run, spoil, box_text):
+    base = run.serve("2.0", **spoil)
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     run.start()
     dialog = run.box("error-box", "no error box appeared")
     check_equal(dialog["caption"], TITLE, "caption of the box")
-    check_equal(dialog_text(dialog), SIGNATURE_ERROR, "error text")
+    check_equal(dialog_text(dialog), box_text, "error text")
     upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
     check(upgrade, "the upgrade window is not visible behind the box")
     check_equal(run.label(upgrade[0], "LblState"), STATE_DOWNLOADING, "lblState behind the box")
-    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the refusal")
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the failure")
     run.probe.press_ok()
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
-    check(run.process.poll() is None, "vantoup.exe ended after the refusal")
+    check(run.process.poll() is None, "vantoup.exe ended after the failure")
     run.probe.close(UPMAIN)
     check_equal(run.wait_exit(), 0, "exit code")
     run.states()
@@ -515,9 +520,11 @@ CASES = (
     [(name, lambda run, l=local, v=server: no_update(run, l, v))
      for name, local, server in NO_UPDATE] +
     [("installer-404-then-retry", installer_missing_then_retry),
-     ("korean-installer-name", korean_installer_name)])
-SIGNED_CASES = [(name, lambda run, h=how: signature_refused(run, h))
-                for name, how in SIGNATURE_REFUSALS]
+     ("korean-installer-name", korean_installer_name)] +
+    [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
+     for name, spoil, box in INSTALLER_FAILURES])
+SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
+                for name, spoil, box in SIGNATURE_REFUSALS]
 
 
 def read_control_ids(header):

@@ -50,7 +50,7 @@ class DemoServerTest(unittest.TestCase):
         cls.folder = tempfile.TemporaryDirectory()
         cls.root = os.path.join(cls.folder.name, "site")
         os.makedirs(os.path.join(cls.root, "vanto"))
-        for name in ("setup.exe", KOREAN, "gone.exe"):
+        for name in ("setup.exe", KOREAN, "gone.exe", "cut.exe"):
             with open(os.path.join(cls.root, "vanto", name), "wb") as out:
                 out.write(INSTALLER)
         with open(os.path.join(cls.folder.name, "secret.txt"), "wb") as out:
@@ -62,7 +62,7 @@ class DemoServerTest(unittest.TestCase):
              "--log", cls.log, "--missing", "/vanto/gone.exe", "--write-info",
              "vanto/newvanto.ini", "--ver", "2.0", "--server-dir",
              "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능", "--exe-sig", "c2ln", "--slow-path",
-             "/vanto/setup.exe"],
+             "/vanto/setup.exe", "--truncate", "/vanto/cut.exe"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file) and time.monotonic() < deadline:
@@ -110,6 +110,13 @@ class DemoServerTest(unittest.TestCase):
                     if body is not None:
                         self.assertEqual(got_body, body)
                     self.assertEqual(self.logged()[-1], request_line)
+
+    def test_truncated_answer_announces_the_whole_length(self):
+        reply = exchange(self.port, b"GET /vanto/cut.exe HTTP/1.1\r\n\r\n")
+        status, headers, body = split_reply(reply)
+        self.assertEqual(status, b"HTTP/1.1 200 OK")
+        self.assertEqual(int(headers[b"content-length"]), len(INSTALLER))
+        self.assertEqual(body, INSTALLER[:len(INSTALLER) // 2])
 
     def test_missing_switches_at_run_time(self):
         for command, status in (("serve?path=/vanto/setup.exe", b"HTTP/1.1 200 OK"),
