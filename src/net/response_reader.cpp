@@ -53,7 +53,14 @@ void AddHeader(Response& response, std::string_view line) {
 // Header lines up to the empty one. A close ends them; a partial line before it is not used.
 void ReadHeaders(HeadReader& head, Response& response) {
   std::string line;
-  while (head.ReadLine(line) && !line.empty()) AddHeader(response, line);
+  for (;;) {
+    if (!head.ReadLine(line)) {
+      response.headCutShort = true;
+      return;
+    }
+    if (line.empty()) return;
+    AddHeader(response, line);
+  }
 }
 
 Response ReadHead(LineReader& reader, const ResponseLimits& limits) {
@@ -243,7 +250,11 @@ Response ReadResponse(LineReader& reader, BodyBuffer& body, const ResponseLimits
   }
   const int code = response.statusCode;
   if (code >= 200 && code <= 299) {
-    if (code != 204) ReadBody(reader, response, body, limits, true);
+    if (code == 204) return response;
+    // Headers cut off by the close leave no body to read; saving an empty file in place of the
+    // download would hide a broken transfer.
+    if (response.headCutShort) ThrowClosed();
+    ReadBody(reader, response, body, limits, true);
     return response;
   }
 

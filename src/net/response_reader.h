@@ -29,6 +29,8 @@ struct Response {
   int statusCode = -1;
   // Names and values trimmed, bytes above 0x7F as "?"; trailers of a chunked body at the end.
   std::vector<std::pair<std::string, std::string>> headers;
+  // The server closed before the empty line that ends the headers.
+  bool headCutShort = false;
 };
 
 // The text between the first and the second space (or the end), when it is all digits; else -1.

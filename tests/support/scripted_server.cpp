@@ -1,5 +1,6 @@
 #include "support/scripted_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -9,6 +10,7 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -135,6 +137,10 @@ void ScriptedServer::Run() {
     NativeSocket client = accept(Native(listener_), nullptr, nullptr);
     if (client == kNoSocket) continue;
     ++connections_;
+    // Every step leaves as its own segment, so that pieces arrive as they were scripted.
+    int noDelay = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof(noDelay));
     ServerScript script;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -171,8 +177,10 @@ void ScriptedServer::Serve(std::intptr_t handle, const ServerScript& script) {
   }
   for (const ServerScript::Step& step : script.steps) {
     if (!step.bytes.empty() && !SendAllBytes(client, step.bytes)) break;
+    // Short delays are slept as given: byte-at-a-time feeds use pauses of a millisecond.
     for (int waited = 0; waited < step.delayMs && !Stopping(); waited += kPollMs) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(std::min(kPollMs, step.delayMs - waited)));
     }
   }
   switch (script.ending) {
