@@ -170,6 +170,8 @@ class Demo:
         self.boxes = []  # texts of the boxes read
         self.states_seen = []
         self.installer_label = None
+        self.upgrade_rect = None
+        self.download_crop = None
         self.notes = []
         self.exit_code = None
 
@@ -226,37 +228,93 @@ class Demo:
         return self.process.poll() is None
 
     def start_hold(self):
-        """Freezes the upgrade window when it shows the completion text, for a screenshot."""
+        """Watches for the completion text, which lasts too short for a screenshot."""
         self.hold_out = os.path.join(self.wine.tmp, "hold.json")
-        self.hold_release = os.path.join(self.wine.tmp, "hold.release")
-        ready = self.hold_out + ".ready"
-        for path in (self.hold_out, self.hold_release, ready):
-            if os.path.exists(path):
-                os.remove(path)
+        stale = [name for name in os.listdir(self.wine.tmp) if name.startswith("hold.json")]
+        for name in stale:
+            os.remove(os.path.join(self.wine.tmp, name))
         self.hold = self.wine.start([self.args.hold, self.hold_out, UPMAIN, STATE_DONE, "60000",
-                                     self.hold_release, "15000",
-                                     os.environ.get("HOLD_DELAY", "0")], "hold")
+                                     "15000"], "hold")
         deadline = time.monotonic() + 30
-        while not os.path.exists(ready) and self.hold.poll() is None and \
+        while not os.path.exists(self.hold_out + ".ready") and self.hold.poll() is None and \
                 time.monotonic() < deadline:
             time.sleep(0.05)
 
+    def hold_state(self, step, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            text = read_text(self.hold_out) or ""
+            match = re.search(r'"step": (\d+), "held": (\w+), "visible": (\w+)', text)
+            if match and int(match.group(1)) >= step:
+                return match.group(2) == "true", match.group(3) == "true"
+            if self.hold.poll() is not None and not match:
+                break
+            time.sleep(0.02)
+        return False, False
+
+    def crop(self, path, rect):
+        left, top, right, bottom = rect
+        result = subprocess.run(["convert", path, "-crop", f"{right - left}x{bottom - top}+"
+                                 f"{left}+{top}", "+repage", "rgb:-"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
+        return result.stdout
+
     def check_hold(self):
-        """Takes the completion screenshot once the hold has frozen the window."""
-        if not self.hold or not os.path.exists(self.hold_out):
+        """Once the hold has frozen the window on the completion text, lets the program run a
+        few milliseconds at a time until the text is on screen, and takes the screenshot."""
+        if not self.hold:
             return
-        text = read_text(self.hold_out) or ""
-        if '"held": true' in text:
-            if '"visible": true' in text:
-                if self.states_seen[-1:] != [STATE_DONE]:
-                    self.states_seen.append(STATE_DONE)
-                self.shot("the upgrade window with the completion text", "done")
-            else:
-                self.notes.append("the completion text was caught too late for a screenshot")
-            with open(self.hold_release, "w"):
+        if not os.path.exists(self.hold_out):
+            if not self.running():
+                self.notes.append("the completion text was too short-lived to be caught")
+                self.hold.kill()
+                self.hold.wait()
+                self.hold = None
+            return
+        if self.upgrade_rect is None:
+            upgrade = [w for w in self.probe.dump() if w["class"] == UPMAIN]
+            self.upgrade_rect = upgrade[0]["rect"] if upgrade else None
+        reference = self.download_crop
+        trial = os.path.join(self.shots_dir, "hold-trial.png")
+        latest = trial + ".latest.png"  # the newest shot with the window on screen
+        changed = False
+        last_crop, unchanged = None, 0
+        for step in range(120):
+            held, visible = self.hold_state(step)
+            if not held or not visible or self.upgrade_rect is None:
+                break
+            self.display.screenshot(trial)
+            crop = self.crop(trial, self.upgrade_rect)
+            shutil.copyfile(trial, latest)
+            if reference is None:
+                reference = crop
+            changed = changed or crop != reference
+            unchanged = unchanged + 1 if crop == last_crop else 0
+            last_crop = crop
+            # The text is painted piece by piece: wait until the window looks the same for a while.
+            if changed and unchanged >= 3:
+                break
+            with open(f"{self.hold_out}.step{step + 1}", "w"):
                 pass
+        if os.path.exists(latest):
+            # When nothing changed before the window went, what it showed first was the text.
+            self.take_done_shot(latest)
+        if not any(what.endswith("completion text") for what, _ in self.shots):
+            self.notes.append("the completion text was too short-lived for a screenshot")
+        with open(self.hold_out + ".release", "w"):
+            pass
         self.hold.wait(timeout=30)
         self.hold = None
+        for name in os.listdir(self.shots_dir):
+            if name.startswith("hold-trial"):
+                os.remove(os.path.join(self.shots_dir, name))
+
+    def take_done_shot(self, source):
+        path = os.path.join(self.shots_dir, f"{self.mode}-done.png")
+        shutil.copyfile(source, path)
+        self.shots.append(("the upgrade window with the completion text", path))
+        if self.states_seen[-1:] != [STATE_DONE]:
+            self.states_seen.append(STATE_DONE)
 
     def handle_box(self, dialog):
         texts = [c["text"] for c in dialog["children"] if c["class"].lower() == "static"]
@@ -293,7 +351,9 @@ class Demo:
                     self.probe.close(UPMAIN)
                 elif state == STATE_DOWNLOADING and not shot_download:
                     self.installer_label = self.label(upgrade[0], "LblName")
+                    self.upgrade_rect = upgrade[0]["rect"]
                     self.shot("the upgrade window during the download", "downloading")
+                    self.download_crop = self.crop(self.shots[-1][1], self.upgrade_rect)
                     shot_download = True
             elif first and self.boxes:
                 self.shot("the first window after the box", "first-window")

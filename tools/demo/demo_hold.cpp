@@ -77,51 +77,63 @@ bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool WriteResult(const std::wstring& path, bool held, bool visible) {
-  FILE* out = _wfopen(path.c_str(), L"wb");
+// Written beside and renamed, so that a reader never sees half of it.
+bool WriteResult(const std::wstring& path, int step, bool held, bool visible) {
+  const std::wstring partial = path + L".partial";
+  FILE* out = _wfopen(partial.c_str(), L"wb");
   if (!out) return false;
-  std::fprintf(out, "{\"held\": %s, \"visible\": %s}\n", held ? "true" : "false",
-               visible ? "true" : "false");
-  return std::fclose(out) == 0;
+  std::fprintf(out, "{\"step\": %d, \"held\": %s, \"visible\": %s}\n", step,
+               held ? "true" : "false", visible ? "true" : "false");
+  if (std::fclose(out) != 0) return false;
+  return MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void Touch(const std::wstring& path) {
+  FILE* file = _wfopen(path.c_str(), L"wb");
+  if (file) std::fclose(file);
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 7 && argc != 8) {
-    std::fputs(
-        "usage: vanto-demo-hold OUT <class> <text> <timeoutMs> <releaseFile> <holdMs> "
-        "[<delayMs>]\n",
-        stderr);
+  if (argc != 6) {
+    std::fputs("usage: vanto-demo-hold OUT <class> <text> <timeoutMs> <holdMs>\n", stderr);
     return 2;
   }
-  const std::wstring out = argv[1], windowClass = argv[2], text = argv[3], release = argv[5];
-  const DWORD timeoutMs = wcstoul(argv[4], nullptr, 10), holdMs = wcstoul(argv[6], nullptr, 10);
-  const DWORD delayMs = argc == 8 ? wcstoul(argv[7], nullptr, 10) : 0;
+  const std::wstring out = argv[1], windowClass = argv[2], text = argv[3];
+  const DWORD timeoutMs = wcstoul(argv[4], nullptr, 10), holdMs = wcstoul(argv[5], nullptr, 10);
+  constexpr DWORD kStepMs = 1;
 
-  FILE* ready = _wfopen((out + L".ready").c_str(), L"wb");
-  if (ready) std::fclose(ready);
+  Touch(out + L".ready");
   const DWORD start = GetTickCount();
   HWND window = nullptr;
   // The state to catch may last only milliseconds: poll without sleeping, yielding the core.
   while (!(window = FindShowing(windowClass, text))) {
     if (GetTickCount() - start > timeoutMs) {
-      WriteResult(out, false, false);
+      WriteResult(out, 0, false, false);
       return 1;
     }
     Sleep(0);
   }
-  if (delayMs) Sleep(delayMs);
   Handle thread(
       OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, nullptr)));
   bool held = thread.get() && SuspendThread(thread.get()) != static_cast<DWORD>(-1);
-  // Between the look and the suspension the program may have moved on.
-  bool visible = IsWindow(window) && IsWindowVisible(window) && Shows(window, text);
-  WriteResult(out, held, visible);
-  if (held) {
+  int step = 0;
+  for (;;) {
+    // Between the look and the suspension the program may have moved on.
+    const bool visible = IsWindow(window) && IsWindowVisible(window) && Shows(window, text);
+    WriteResult(out, step, held, visible);
+    if (!held || !visible) break;
+    const std::wstring next = out + L".step" + std::to_wstring(step + 1);
     const DWORD heldAt = GetTickCount();
-    while (!Exists(release) && GetTickCount() - heldAt < holdMs) Sleep(20);
+    while (!Exists(next) && !Exists(out + L".release") && GetTickCount() - heldAt < holdMs)
+      Sleep(10);
+    if (!Exists(next)) break;
     ResumeThread(thread.get());
+    Sleep(kStepMs);
+    held = SuspendThread(thread.get()) != static_cast<DWORD>(-1);
+    ++step;
   }
-  return held ? 0 : 1;
+  if (held) ResumeThread(thread.get());
+  return step > 0 || held ? 0 : 1;
 }
