@@ -99,15 +99,25 @@ class Run:
         """The message or error box once it has settled: it must hold the keyboard, so that
         Enter confirms it. Its screenshot is taken as `state`."""
         check(self.probe.wait(DIALOG, timeout_ms=20000) is not None, missing)
-        time.sleep(0.3)  # activation and painting follow the showing
-        dialogs = [w for w in self.probe.dump() if w["class"] == DIALOG and w["visible"]]
-        check_equal(len(dialogs), 1, "boxes shown")
-        dialog = dialogs[0]
+        deadline = time.monotonic() + 5
+        while True:
+            dialogs = [w for w in self.probe.dump() if w["class"] == DIALOG and w["visible"]]
+            check_equal(len(dialogs), 1, "boxes shown")
+            dialog = dialogs[0]
+            settled = dialog["foreground"] and focused_text(dialog) == "OK"
+            if settled or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
         self.shot(state)
         check(dialog["foreground"], "the box is not the foreground window")
-        buttons = [c for c in dialog["children"] if c["hwnd"] == dialog["thread_focus"]]
-        check(buttons and buttons[0]["text"] == "OK", "the OK button does not have the focus")
+        check_equal(focused_text(dialog), "OK", "text of the control with the focus")
         return dialog
+
+    def wait_focus_on_button(self, window_class):
+        """The window, once it is enabled with the focus on btnUp, as when it is activated."""
+        return self.wait_window(
+            window_class, lambda w: w["enabled"] and focused_id(w) == self.ids["BtnUp"],
+            "the focus on btnUp", timeout=5)
 
     def shot(self, state):
         time.sleep(0.2)  # let the last paint reach the screen
@@ -242,6 +252,20 @@ def dialog_text(dialog):
     return max(texts, key=len) if texts else ""
 
 
+def focused_child(window):
+    return next((c for c in window["children"] if c["hwnd"] == window["thread_focus"]), None)
+
+
+def focused_text(window):
+    child = focused_child(window)
+    return child["text"] if child else None
+
+
+def focused_id(window):
+    child = focused_child(window)
+    return child["id"] if child else None
+
+
 def lines_of(text):
     return text.replace("\r\n", "\n").replace("\r", "\n").split("\n")
 
@@ -283,6 +307,7 @@ def early_stop(run, registry, box_text):
     check_equal(first["client"], [342, 75], "client size of the first window")
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
     check(run.process.poll() is None, "vantoup.exe ended while its window was open")
+    run.wait_focus_on_button(CLIENT_MAIN)
     for key in ("enter", "space"):
         run.probe.key(CLIENT_MAIN, key)
     time.sleep(0.5)
@@ -384,9 +409,7 @@ def installer_missing_then_retry(run):
 
     run.probe.press_ok()
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
-    window = run.probe.wait(UPMAIN, UPMAIN_CAPTION, timeout_ms=5000)
-    check(window is not None, "the upgrade window went away after the error")
-    check(window["enabled"], "the upgrade window stays disabled after the box")
+    run.wait_focus_on_button(UPMAIN)
     run.shot("after-error")
     check(run.process.poll() is None, "vantoup.exe ended after a failed download")
     check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the failure")
@@ -400,6 +423,7 @@ def installer_missing_then_retry(run):
     run.probe.press_ok()
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
     check(run.process.poll() is None, "vantoup.exe ended after the second failure")
+    run.wait_focus_on_button(UPMAIN)
 
     run.server.control("serve?path=/vanto/" + INSTALLER)
     run.probe.key(UPMAIN, "enter")
