@@ -48,6 +48,7 @@ void BoxWatcher::Answer(HWND box) {
   SeenBox seen;
   seen.caption = TextOf(box);
   seen.owner = GetWindow(box, GW_OWNER);
+  GetWindowRect(box, &seen.bounds);
   for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
        child = GetWindow(child, GW_HWNDNEXT)) {
     if (ClassOf(child) != L"Static") continue;

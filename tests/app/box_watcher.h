@@ -14,6 +14,7 @@ struct SeenBox {
   std::wstring caption;
   std::wstring text;  // the texts of its static controls, joined by "|"
   HWND owner = nullptr;
+  RECT bounds{};
   bool hasStopIcon = false;
   std::vector<bool> enabled;  // IsWindowEnabled of the watched windows while the box was up
 };

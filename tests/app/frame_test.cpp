@@ -210,6 +210,14 @@ TEST_F(FrameTest, TheInformationDialogShowsTheTextUnchanged) {
   EXPECT_EQ(watcher.Boxes()[0].caption, kApplicationTitle);
   EXPECT_FALSE(watcher.Boxes()[0].hasStopIcon);
   EXPECT_EQ(watcher.Boxes()[0].owner, application.Handle());  // nothing else is there yet
+  // Centred on the work area of the owner's monitor.
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(application.Handle(), MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT& work = monitor.rcWork;
+  const RECT& box = watcher.Boxes()[0].bounds;
+  EXPECT_EQ(box.left, work.left + ((work.right - work.left) - (box.right - box.left)) / 2);
+  EXPECT_EQ(box.top, work.top + ((work.bottom - work.top) - (box.bottom - box.top)) / 2);
 }
 
 TEST_F(FrameTest, AnErrorInAMessageHandlerIsReportedAndTheLoopGoesOn) {
