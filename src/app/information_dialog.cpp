@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "app/win_handles.h"
+
 namespace vanto::app {
 namespace {
 
@@ -9,10 +11,9 @@ using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int
 
 // Looked up at run time: version 6 of the common controls, which the manifest selects, has it;
 // older ones do not.
-TaskDialogIndirectFunction FindTaskDialogIndirect() {
-  HMODULE controls = GetModuleHandleW(L"comctl32.dll");
-  if (controls == nullptr) return nullptr;
-  FARPROC found = GetProcAddress(controls, "TaskDialogIndirect");
+TaskDialogIndirectFunction FindTaskDialogIndirect(const UniqueModule& controls) {
+  if (!controls) return nullptr;
+  FARPROC found = GetProcAddress(controls.Get(), "TaskDialogIndirect");
   // Through the generic function type, which converts to any other without a warning.
   return reinterpret_cast<TaskDialogIndirectFunction>(reinterpret_cast<void (*)()>(found));
 }
@@ -38,7 +39,8 @@ HRESULT CALLBACK CentreOnOwnersMonitor(HWND dialog, UINT notification, WPARAM, L
 }  // namespace
 
 void ShowInformationDialog(HWND owner, const std::wstring& title, const std::wstring& text) {
-  if (TaskDialogIndirectFunction taskDialogIndirect = FindTaskDialogIndirect()) {
+  const UniqueModule controls(LoadLibraryW(L"comctl32.dll"));
+  if (TaskDialogIndirectFunction taskDialogIndirect = FindTaskDialogIndirect(controls)) {
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
     config.hwndParent = owner;

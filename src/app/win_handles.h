@@ -44,4 +44,9 @@ struct WindowTraits {
 };
 using UniqueWindow = UniqueHandle<HWND, WindowTraits>;
 
+struct ModuleTraits {
+  static void Close(HMODULE module) { FreeLibrary(module); }
+};
+using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;
+
 }  // namespace vanto::app

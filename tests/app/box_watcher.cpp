@@ -52,8 +52,11 @@ void BoxWatcher::Answer(HWND box) {
   for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
        child = GetWindow(child, GW_HWNDNEXT)) {
     if (ClassOf(child) != L"Static") continue;
+    if (GetDlgCtrlID(child) == 0xFFFF) seen.isMessageBox = true;  // a message box's text
     if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      seen.hasStopIcon = true;
+      // A message box keeps its icon control also when it shows no icon.
+      const bool showsIcon = IsWindowVisible(child) && SendMessageW(child, STM_GETICON, 0, 0) != 0;
+      seen.hasStopIcon = seen.hasStopIcon || showsIcon;
       continue;
     }
     const std::wstring text = TextOf(child);

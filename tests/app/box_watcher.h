@@ -16,6 +16,7 @@ struct SeenBox {
   HWND owner = nullptr;
   RECT bounds{};
   bool hasStopIcon = false;
+  bool isMessageBox = false;  // a classic message box rather than a task dialog
   std::vector<bool> enabled;  // IsWindowEnabled of the watched windows while the box was up
 };
 

@@ -160,6 +160,7 @@ TEST_F(FrameTest, AnErrorLeavingTheCreationIsReportedAndTheWindowStillBecomesMai
   EXPECT_EQ(watcher.Boxes()[0].text, L"HTTP/1.1 404 Not Found.");
   EXPECT_EQ(watcher.Boxes()[0].caption, kApplicationTitle);
   EXPECT_TRUE(watcher.Boxes()[0].hasStopIcon);
+  EXPECT_TRUE(watcher.Boxes()[0].isMessageBox);
 }
 
 TEST_F(FrameTest, ErrorsOtherThanTheProgramsOwnAreReportedToo) {
@@ -209,6 +210,8 @@ TEST_F(FrameTest, TheInformationDialogShowsTheTextUnchanged) {
       << "shown: " << watcher.Boxes()[0].text.size();
   EXPECT_EQ(watcher.Boxes()[0].caption, kApplicationTitle);
   EXPECT_FALSE(watcher.Boxes()[0].hasStopIcon);
+  EXPECT_FALSE(
+      watcher.Boxes()[0].isMessageBox);  // the manifest's common controls have task dialogs
   EXPECT_EQ(watcher.Boxes()[0].owner, application.Handle());  // nothing else is there yet
   // Centred on the work area of the owner's monitor.
   MONITORINFO monitor{};
