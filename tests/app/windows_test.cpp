@@ -2,6 +2,7 @@
 // handlers do, against recording fake services.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "app/application.h"
@@ -9,6 +10,9 @@
 #include "app/control_ids.h"
 #include "app/up_cli_main.h"
 #include "app/up_main.h"
+#include "platform/utf.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
 #include "update/fake_services.h"
 #include "update/netproc.h"
 
@@ -261,6 +265,55 @@ TEST_F(WindowsTest, AFailedDownloadIsReportedOverTheUpgradeWindow) {
   EXPECT_EQ(TextOf(GetDlgItem(window, kLblStateId)), kDownloading);
   EXPECT_EQ(TextOf(GetDlgItem(window, kLblNameId)), L"setup.exe");
   EXPECT_TRUE(IsWindowEnabled(window));
+}
+
+// The whole run through the windows, against a loopback server: the first window hands over to
+// the upgrade window, which ends the run; the first window is never seen and goes in the loop.
+TEST_F(WindowsTest, AWholeRunHandsOverToTheUpgradeWindowAndEnds) {
+  struct RunCase {
+    const char16_t* localVersion;
+    bool installer;
+  };
+  for (const RunCase& c : {RunCase{u"2.0", false}, RunCase{u"1.5", true}}) {
+    SCOPED_TRACE(platform::Utf16ToUtf8(c.localVersion));
+    Application app(GetModuleHandleW(nullptr));
+    app.SetTitle(kApplicationTitle);
+    test::FakeServices fake;
+    test::TempDir documents;
+    std::filesystem::create_directories(documents.Path() / "vanto" / "Temp");
+    fake.specialFolders[platform::kFolderPersonal] = documents.Path().u16string();
+    fake.AddFolder(documents.Path().u16string() + u"\\vanto\\Temp");
+
+    test::ScriptedServer server;
+    const std::string base = server.BaseUrl() + "vanto/";
+    const std::string info = "[VANTO_INFO]\r\nVER=2.0\r\nServerDir=" + base +
+                             "\r\n[VANTO_INFO_PC]\r\nExeDir=setup.exe\r\n";
+    server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(info.size()) +
+                       "\r\n\r\n" + info);
+    server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nMZ");
+    fake.values[u"Ver"] = {platform::RegistryRead::kText, c.localVersion};
+    fake.values[u"ServerDir"] = {platform::RegistryRead::kText, platform::Utf8ToUtf16(base)};
+
+    BoxWatcher watcher;
+    frmUpmain = nullptr;
+    app.CreateForm(frmClientMain, fake);
+    ASSERT_NE(frmUpmain, nullptr);
+    HWND first = frmClientMain->Handle();
+    HWND upgrade = frmUpmain->Handle();
+    EXPECT_EQ(app.MainForm(), frmUpmain);
+    EXPECT_FALSE(IsWindowVisible(first));
+    EXPECT_TRUE(IsWindow(first));  // released only by the message loop
+    EXPECT_TRUE(IsWindowVisible(upgrade));
+    EXPECT_EQ(TextOf(GetDlgItem(upgrade, kLblStateId)), kDone);
+    EXPECT_EQ(TextOf(GetDlgItem(upgrade, kLblNameId)), c.installer ? L"setup.exe" : L"");
+
+    app.RunLoop();  // the first window's release, then the quit message
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_TRUE(IsWindowVisible(upgrade));
+    EXPECT_TRUE(watcher.Boxes().empty());
+    EXPECT_EQ(fake.Count("ShellOpen"), c.installer ? 1 : 0);
+    EXPECT_EQ(server.Connections(), c.installer ? 2 : 1);
+  }
 }
 
 }  // namespace
