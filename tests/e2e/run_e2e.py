@@ -294,6 +294,7 @@ def early_stop(run, registry, box_text):
     text = dialog_text(dialog)
     if box_text is None:
         check_equal(lines_of(text), NO_INFO_LINES, "information text")
+        run.check_centred(dialog)
     else:
         check_equal(text, box_text, "error text")
     check_equal(ours_visible(run.probe.dump()), [], "windows of ours visible behind the box")
