@@ -43,8 +43,10 @@ Application::Application(HINSTANCE instance) : instance_(instance) {
 
 Application::~Application() {
   // The windows go in the reverse order of their creation, the application window last.
-  while (!forms_.empty()) forms_.pop_back();
   mainForm_ = nullptr;
+  while (!forms_.empty()) forms_.pop_back();
+  // The application window's last messages must not reach this object any more.
+  SetWindowLongPtrW(Handle(), GWLP_USERDATA, 0);
 }
 
 void Application::SetTitle(std::wstring title) {
