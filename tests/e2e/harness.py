@@ -151,13 +151,17 @@ class Wine:
     # Registry -------------------------------------------------------------------------------
 
     def set_vanto_key(self, values):
-        """None removes the key; a dict gives its values: a str is REG_SZ, an int REG_DWORD."""
+        """None removes the key; a dict gives its values: a str is REG_SZ, an int REG_DWORD and
+        ("expand", text) REG_EXPAND_SZ."""
         lines = ["Windows Registry Editor Version 5.00", "", f"[-{VANTO_KEY}]", ""]
         if values is not None:
             lines.append(f"[{VANTO_KEY}]")
             for name, value in values.items():
                 if isinstance(value, int):
                     lines.append(f'"{name}"=dword:{value:08x}')
+                elif isinstance(value, tuple):
+                    data = (value[1] + "\0").encode("utf-16-le")
+                    lines.append(f'"{name}"=hex(2):' + ",".join(f"{b:02x}" for b in data))
                 else:
                     escaped = value.replace("\\", "\\\\").replace('"', '\\"')
                     lines.append(f'"{name}"="{escaped}"')

@@ -283,6 +283,10 @@ EARLY_STOPS = [
     ("ver-2.5.1", {"Ver": "2.5.1"}, "'2.5.1' is not a valid floating point value."),
     # A closing quote sorts below ".", so the error box adds no period here.
     ("ver-dword", {"Ver": 2}, "Invalid data type for 'Ver'"),
+    # REG_EXPAND_SZ is read as stored, its reference not expanded.
+    ("ver-expand-sz", {"Ver": ("expand", "%SystemRoot%")},
+     "'%SystemRoot%' is not a valid floating point value."),
+    ("ver-comma", {"Ver": "1,5"}, "'1,5' is not a valid floating point value."),
 ]
 
 
