@@ -162,10 +162,15 @@ std::vector<Row> Rows() {
 
       // Heads without end: the client gives up while the server still sends or holds on.
       {"endless headers", Ok200(endlessHeaders), Ending::kHoldOpen, TooLong()},
+      {"headers just within 256 KiB", Ok200(Repeat(filler, 2500) + "Content-Length: 2\r\n\r\nok"),
+       Ending::kClose, Ok("ok")},
       {"endless 100s", Repeat("HTTP/1.1 100 Continue\r\n\r\n", 50), Ending::kHoldOpen, TooLong()},
       {"eight 100s then 200",
        Repeat("HTTP/1.1 100 Continue\r\nX: y\r\n\r\n", 8) + Ok200("Content-Length: 2\r\n\r\nok"),
        Ending::kClose, Ok("ok")},
+      {"nine 100s then 200",
+       Repeat("HTTP/1.1 100 Continue\r\n\r\n", 9) + Ok200("Content-Length: 2\r\n\r\nok"),
+       Ending::kHoldOpen, TooLong()},
       {"endless trailers", std::string(kChunked) + "3\r\nabc\r\n0\r\n" + endlessHeaders,
        Ending::kHoldOpen, TooLong()},
 
