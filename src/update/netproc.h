@@ -1,7 +1,10 @@
 // Netproc: the values one run of the upgrade shares between its steps.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "platform/signature.h"
 
 namespace vanto::update {
 
@@ -23,6 +26,8 @@ struct UpdateRunState {
   std::u16string LocalAlias;
   std::u16string ExeDir;  // the installer's file name, on the server and locally
   std::u16string ExeDirUp;
+  std::u16string ServerVerText;  // VER as the information file holds it, which the signature binds
+  std::u16string ExeSig;         // the installer's signature, read only when there is a key
   std::u16string RegServerDir;
   std::u16string RegInfoFName;
   std::u16string VerText;
@@ -35,6 +40,9 @@ struct UpdateRunState {
   std::u16string BackupPath;      // the same with ".OLD"
   bool ExecutableMovedAside = false;
   bool InstallerOpened = false;
+
+  // The vendor key every installer must be signed with; none in a build without one.
+  std::optional<platform::P256PublicKey> UpdateKey;
 };
 
 // The process-wide run state of the program.

@@ -18,10 +18,7 @@ std::u16string ReadString(platform::Services& services, const InfoReader& reader
 }
 
 // An empty entry is the default; one that is not a number quietly reads as the default too.
-double ReadFloat(platform::Services& services, const InfoReader& reader,
-                 const std::u16string& section, const std::u16string& key, double defaultValue,
-                 char16_t decimalSeparator) {
-  const std::u16string text = ReadString(services, reader, section, key);
+double FloatOrDefault(const std::u16string& text, double defaultValue, char16_t decimalSeparator) {
   if (text.empty()) return defaultValue;
   try {
     return VersionFromText(text, decimalSeparator);
@@ -34,14 +31,16 @@ double ReadFloat(platform::Services& services, const InfoReader& reader,
 
 void ReadServerInfo(UpdateRunState& state, platform::Services& services) {
   const InfoReader& reader = state.Info;
-  state.ServerVersion =
-      ReadFloat(services, reader, kInfoSection, u"VER", 0.0, state.DecimalSeparator);
+  state.ServerVerText = ReadString(services, reader, kInfoSection, u"VER");
+  state.ServerVersion = FloatOrDefault(state.ServerVerText, 0.0, state.DecimalSeparator);
   state.InfoFileName = ReadString(services, reader, kInfoSection, u"InfoFName");
   state.InfoServerDir = ReadString(services, reader, kInfoSection, u"ServerDir");
   state.InfoText = ReadString(services, reader, kTextSection, u"Infotxt");
   state.LocalAlias = ReadString(services, reader, kPcSection, u"LocalAlias");
   state.ExeDir = ReadString(services, reader, kPcSection, u"ExeDir");
   state.ExeDirUp = ReadString(services, reader, kPcSection, u"ExeDirUp");
+  // Without a key the file is read exactly as before.
+  if (state.UpdateKey) state.ExeSig = ReadString(services, reader, kPcSection, u"ExeSig");
 }
 
 void LoadServerInfo(UpdateRunState& state, platform::Services& services,

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "update/update_signature.h"
+
 namespace vanto::update {
 namespace {
 
@@ -26,7 +28,10 @@ void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeVie
     state.LocalFile = state.TempDir + state.ExeDir;
     view.SetStateText(kDownloading);
     view.PaintLabelsNow();
-    net::FetchToFile(state.DownloadUrl, state.LocalFile, fetchOptions);
+    // A signature that does not fit refuses the installer before it is saved.
+    net::FetchToFile(state.DownloadUrl, state.LocalFile,
+                     WithInstallerSignatureCheck(fetchOptions, state.UpdateKey, state.ServerVerText,
+                                                 state.ExeSig));
   }
 
   view.SetStateText(kDownloaded);
