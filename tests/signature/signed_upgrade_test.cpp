@@ -75,6 +75,13 @@ TEST(SignedServerInfo, VersionTextIsKeptAsWritten) {
 
 TEST(SignedServerInfo, TheProcessRunStateCarriesTheBuiltInKey) {
   EXPECT_EQ(RunState().UpdateKey, BuiltInUpdateKey());
+#if !defined(VANTO_BUILT_IN_KEY_IS)
+  // Some other key: only that it reached the run state.
+#elif VANTO_BUILT_IN_KEY_IS == 0
+  EXPECT_FALSE(BuiltInUpdateKey());
+#elif VANTO_BUILT_IN_KEY_IS == 1
+  EXPECT_EQ(BuiltInUpdateKey(), test::kTestKey);
+#endif
 }
 
 class SignedUpgradeTest : public ::testing::Test {
