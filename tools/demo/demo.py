@@ -68,6 +68,10 @@ def parse_args(argv):
     tools.add_argument("--probe", help="vanto-probe.exe")
     tools.add_argument("--hold", help="vanto-demo-hold.exe")
     tools.add_argument("--win32-vantoup", help="the 32-bit vantoup.exe, only named in the report")
+    tools.add_argument("--docs", metavar="DIR",
+                       help="also write the screenshots, cut to the windows, into DIR "
+                       "(the README's pictures: docs); freezes the program for a moment to catch the "
+                       "completion text")
     tools.add_argument("--work", default=os.path.join(ROOT, "build", "demo"),
                        help="folder for everything the run makes (default build/demo)")
     args = parser.parse_args(argv)
@@ -83,7 +87,7 @@ def parse_args(argv):
 
 def gloss(text):
     return " / ".join(f'"{line}" ({GLOSSES[line]})' if line in GLOSSES else f'"{line}"'
-                      for line in text.replace("\r\n", "\n").split("\n") if line)
+                      for line in re.split(r"[\r\n]+", text) if line)
 
 
 def port_is_free(port):
@@ -167,6 +171,7 @@ class Demo:
         self.installer_name = f"vanto-setup-{args.version_server}.exe"
         self.server = self.display = self.wine = self.process = self.hold = None
         self.shots = []  # (what, path)
+        self.window_rects = {}  # path -> rects of the windows it shows
         self.boxes = []  # texts of the boxes read
         self.states_seen = []
         self.installer_label = None
@@ -191,6 +196,7 @@ class Demo:
         os.makedirs(self.work, exist_ok=True)
         shutil.rmtree(self.shots_dir, ignore_errors=True)
         os.makedirs(self.shots_dir)
+        shutil.rmtree(os.path.join(self.work, "tmp"), ignore_errors=True)
         print(f"* demo server on http://127.0.0.1:{PORT}/ (offers version "
               f"{self.args.version_server}{', installer answered with 404' if self.args.fail_installer else ''})",
               flush=True)
@@ -212,11 +218,12 @@ class Demo:
 
     # The run -----------------------------------------------------------------------------------
 
-    def shot(self, what, name):
+    def shot(self, what, name, windows=()):
         path = os.path.join(self.shots_dir, f"{self.mode}-{name}.png")
         self.display.screenshot(path)
         if os.path.exists(path):
             self.shots.append((what, path))
+            self.window_rects[path] = [w["rect"] for w in windows]
 
     def label(self, window, name):
         for child in window["children"]:
@@ -296,14 +303,17 @@ class Demo:
                 break
             with open(f"{self.hold_out}.step{step + 1}", "w"):
                 pass
-        if os.path.exists(latest):
-            # When nothing changed before the window went, what it showed first was the text.
+        if changed and os.path.exists(latest):
             self.take_done_shot(latest)
         if not any(what.endswith("completion text") for what, _ in self.shots):
             self.notes.append("the completion text was too short-lived for a screenshot")
         with open(self.hold_out + ".release", "w"):
             pass
-        self.hold.wait(timeout=30)
+        try:
+            self.hold.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.hold.kill()
+            self.hold.wait()
         self.hold = None
         for name in os.listdir(self.shots_dir):
             if name.startswith("hold-trial"):
@@ -313,6 +323,7 @@ class Demo:
         path = os.path.join(self.shots_dir, f"{self.mode}-done.png")
         shutil.copyfile(source, path)
         self.shots.append(("the upgrade window with the completion text", path))
+        self.window_rects[path] = [self.upgrade_rect]
         if self.states_seen[-1:] != [STATE_DONE]:
             self.states_seen.append(STATE_DONE)
 
@@ -322,7 +333,7 @@ class Demo:
         self.boxes.append((dialog["caption"], text))
         behind = [w for w in self.probe.dump() if w["visible"] and w["class"] in (UPMAIN, CLIENT_MAIN)]
         self.shot("the box " + ("over the upgrade window" if behind else "(no window behind it)"),
-                  "box")
+                  "box", [dialog] + behind)
         self.probe.press_ok()
         self.probe.wait_gone(DIALOG, 5000)
 
@@ -352,18 +363,21 @@ class Demo:
                 elif state == STATE_DOWNLOADING and not shot_download:
                     self.installer_label = self.label(upgrade[0], "LblName")
                     self.upgrade_rect = upgrade[0]["rect"]
-                    self.shot("the upgrade window during the download", "downloading")
+                    self.shot("the upgrade window during the download", "downloading", upgrade)
                     self.download_crop = self.crop(self.shots[-1][1], self.upgrade_rect)
                     shot_download = True
             elif first and self.boxes:
-                self.shot("the first window after the box", "first-window")
+                self.shot("the first window after the box", "first-window", first)
                 self.probe.close(CLIENT_MAIN)
             time.sleep(0.1)
         self.check_hold()
         self.exit_code = self.process.returncode
 
     def run(self):
-        if self.mode in ("upgrade", "no-upgrade"):
+        # The completion text stays on screen for milliseconds at most; catching it means
+        # freezing the program, which now and then leaves Wine stuck at the program's end: only
+        # for the README's pictures, where a stuck run is simply repeated.
+        if self.args.docs and self.mode in ("upgrade", "no-upgrade"):
             self.start_hold()
         print(f"* running vantoup.exe (installed version "
               f"{'none: no registry key' if self.args.no_key else self.args.version_local})",
@@ -392,6 +406,19 @@ class Demo:
                           re.MULTILINE)
         return match.group(1) if match else ""
 
+    def answer_to(self, request_line):
+        """How the server answered, as far as its set-up tells."""
+        words = request_line.split(" ")
+        if len(words) != 3:
+            return ""
+        path = words[1]
+        if self.args.fail_installer and path == "/vanto/" + self.installer_name:
+            return "  -> 404 (--fail-installer)"
+        local = os.path.join(self.work, "site", path.lstrip("/"))
+        if os.path.isfile(local):
+            return f"  -> 200, {os.path.getsize(local)} bytes (site/{path.lstrip('/')})"
+        return "  -> 404"
+
     def report(self):
         args = self.args
         ok = True
@@ -399,9 +426,10 @@ class Demo:
         print("vantoup.exe: the win64 build (32-bit Wine does not start on this machine; the "
               "shipped win32 build was built too" +
               (f": {os.path.relpath(args.win32_vantoup, ROOT)})" if args.win32_vantoup else ")"))
-        print(f"\nRequests the server received ({os.path.relpath(self.server.log, ROOT)}):")
+        print(f"\nRequests the demo server at http://localhost:{PORT}/ received "
+              f"({os.path.relpath(self.server.log, ROOT)}):")
         for line in self.server.request_lines() or ["(none)"]:
-            print(f"  {line}")
+            print(f"  {line}{self.answer_to(line)}")
         downloads = names_in(self.temp_dir)
         print(f"Download folder (Documents\\vanto\\Temp = {os.path.relpath(self.temp_dir, ROOT)}): "
               f"{', '.join(downloads) if downloads else '(empty)'}")
@@ -463,6 +491,24 @@ class Demo:
         print(f"\nResult: {verdict}.")
         return ok
 
+    def write_docs(self, folder):
+        """Small copies of the screenshots, cut to the windows they show, for the README."""
+        os.makedirs(folder, exist_ok=True)
+        margin = 10
+        for _, path in self.shots:
+            rects = self.window_rects.get(path)
+            if not rects:
+                continue
+            left = max(min(r[0] for r in rects) - margin, 0)
+            top = max(min(r[1] for r in rects) - margin, 0)
+            right = max(r[2] for r in rects) + margin
+            bottom = max(r[3] for r in rects) + margin
+            target = os.path.join(folder, "demo-" + os.path.basename(path))
+            subprocess.run(["convert", path, "-crop", f"{right - left}x{bottom - top}+{left}+{top}",
+                            "+repage", "-strip", "-colors", "64", target], check=True, timeout=60,
+                           stdin=subprocess.DEVNULL)
+            print(f"  docs: {os.path.relpath(target, ROOT)} ({os.path.getsize(target)} bytes)")
+
     # Tear-down ---------------------------------------------------------------------------------
 
     def stop(self, keep):
@@ -502,6 +548,8 @@ def main():
         demo.start()
         demo.run()
         ok = demo.report()
+        if args.docs:
+            demo.write_docs(args.docs)
     except CaseFailure as failure:
         print(f"\nscripts/demo: {failure}", file=sys.stderr)
     except KeyboardInterrupt:

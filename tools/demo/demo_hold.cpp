@@ -88,6 +88,36 @@ bool WriteResult(const std::wstring& path, int step, bool held, bool visible) {
   return MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+// Puts what the program has painted so far on screen: a thread of the program that waits for
+// messages does that on its way into the wait. It is then woken with a message and ends.
+// user32 lies at the same address in every process of the session.
+DWORD WINAPI FlushPaintingOf(void* processIdAsPointer) {
+  const auto processId = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(processIdAsPointer));
+  auto* waitMessage = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "WaitMessage")));
+  Handle process(OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                 PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_VM_READ,
+                             FALSE, processId));
+  if (!waitMessage || !process.get()) return 1;
+  DWORD threadId = 0;
+  Handle thread(CreateRemoteThread(process.get(), nullptr, 0, waitMessage, nullptr, 0, &threadId));
+  if (!thread.get()) return 1;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (WaitForSingleObject(thread.get(), 20) == WAIT_OBJECT_0) break;
+    PostThreadMessageW(threadId, WM_NULL, 0, 0);
+  }
+  return 0;
+}
+
+// Starting a thread in a program whose threads are all frozen can block until they run again:
+// give it a moment, and leave it behind when it takes longer.
+void FlushPainting(DWORD processId) {
+  Handle helper(CreateThread(nullptr, 0, FlushPaintingOf,
+                             reinterpret_cast<void*>(static_cast<UINT_PTR>(processId)), 0,
+                             nullptr));
+  if (helper.get()) WaitForSingleObject(helper.get(), 1500);
+}
+
 void Touch(const std::wstring& path) {
   FILE* file = _wfopen(path.c_str(), L"wb");
   if (file) std::fclose(file);
@@ -115,13 +145,15 @@ int wmain(int argc, wchar_t** argv) {
     }
     Sleep(0);
   }
+  DWORD processId = 0;
   Handle thread(
-      OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, nullptr)));
+      OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, &processId)));
   bool held = thread.get() && SuspendThread(thread.get()) != static_cast<DWORD>(-1);
   int step = 0;
   for (;;) {
     // Between the look and the suspension the program may have moved on.
     const bool visible = IsWindow(window) && IsWindowVisible(window) && Shows(window, text);
+    if (held && visible) FlushPainting(processId);
     WriteResult(out, step, held, visible);
     if (!held || !visible) break;
     const std::wstring next = out + L".step" + std::to_wstring(step + 1);
