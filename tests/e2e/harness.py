@@ -222,6 +222,11 @@ class Probe:
         check(rc == 0, f"probe could not send {key} to {window_class}")
         return result
 
+    def type(self, key):
+        rc, result = self.call("type", key)
+        check(rc == 0, f"probe could not type {key}")
+        return result
+
     def close(self, window_class):
         rc, _ = self.call("close", window_class)
         check(rc == 0, f"probe found no {window_class} to close")

@@ -6,6 +6,8 @@
 //   vanto-probe OUT wait-gone <class> <timeoutMs>        no visible top-level window of that class
 //   vanto-probe OUT dump                                 every top-level window of other processes
 //   vanto-probe OUT key <class> enter|space              keystroke to the focused control
+//   vanto-probe OUT type enter|space                     keystroke as from the keyboard
+//                                                        (SendInput, to the foreground window)
 //   vanto-probe OUT close <class>                        WM_CLOSE to the window
 //   vanto-probe OUT press-ok [timeoutMs]                 confirm the OK button of a dialog box
 //   vanto-probe OUT workarea                             the primary work area
@@ -285,8 +287,9 @@ std::string Result(bool ok, const std::string& detail) {
 }
 
 int Usage() {
-  std::fputs("usage: vanto-probe OUT wait|wait-gone|dump|key|close|press-ok|workarea|watch ...\n",
-             stderr);
+  std::fputs(
+      "usage: vanto-probe OUT wait|wait-gone|dump|key|type|close|press-ok|workarea|watch ...\n",
+      stderr);
   return 2;
 }
 
@@ -341,6 +344,22 @@ int wmain(int argc, wchar_t** argv) {
       PostKey(target, VK_SPACE, L' ');
     WriteFile(out, Result(true, "\"target\": " + ChildJson(target)));
     return 0;
+  }
+
+  if (command == L"type" && args.size() == 1 && (args[0] == L"enter" || args[0] == L"space")) {
+    WORD vk = args[0] == L"enter" ? VK_RETURN : VK_SPACE;
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+      input.type = INPUT_KEYBOARD;
+      input.ki.wVk = vk;
+      input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    }
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    UINT sent = SendInput(2, inputs, sizeof(INPUT));
+    HWND foreground = GetForegroundWindow();
+    WriteFile(out, Result(sent == 2, "\"foreground\": " + (foreground ? WindowJson(foreground)
+                                                                      : std::string("null"))));
+    return sent == 2 ? 0 : 1;
   }
 
   if (command == L"close" && args.size() == 1) {

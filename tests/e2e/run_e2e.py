@@ -266,6 +266,18 @@ def focused_id(window):
     return child["id"] if child else None
 
 
+def installer_starts(run, name, timeout=15):
+    """The lines of the stand-in installer's marker, one per start, once there is one."""
+    marker = os.path.join(run.temp_dir, name + ".ran")
+    deadline = time.monotonic() + timeout
+    while not os.path.exists(marker) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    if not os.path.exists(marker):
+        return []
+    with open(marker, "rb") as source:
+        return source.read().splitlines()
+
+
 def lines_of(text):
     return text.replace("\r\n", "\n").replace("\r", "\n").split("\n")
 
@@ -351,11 +363,7 @@ def upgrade_installs(run):
     run.check_state_texts(states, downloads=True)
     check_equal(visible(states, DIALOG), [], "dialog boxes")
 
-    marker = os.path.join(run.temp_dir, INSTALLER + ".ran")
-    deadline = time.monotonic() + 15
-    while not os.path.exists(marker) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    check(os.path.exists(marker), "the installer was not started")
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
     check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, INSTALLER + ".ran",
                                                         "newvanto.ini"]), "download folder")
     with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, \
@@ -367,6 +375,28 @@ def upgrade_installs(run):
     check_equal(run.wine.query_vanto_key(), registry_before, "registry after the run")
     check_equal(run.vanto_files(), ["vanto.OLD"],
                 "vanto folder after the upgrade (the installer replaces vanto.exe)")
+
+
+def input_during_download(run):
+    """Keys and a close request while the download blocks the window are handled once it is
+    over: the installer is still fetched and started exactly once, and the program ends."""
+    base = run.serve("2.0", extra_args=["--slow", "2", "--slow-path", "/vanto/" + INSTALLER])
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    run.start()
+    run.wait_window(UPMAIN, lambda w: run.label(w, "LblState") == STATE_DOWNLOADING,
+                    "the download text")
+    for key in ("enter", "space"):
+        typed = run.probe.type(key)
+        check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
+              "the upgrade window is not in the foreground")
+    run.shot("input-queued")
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal(visible(states, DIALOG), [], "boxes shown")
+    time.sleep(1)  # a second start of the installer would come late
+    installer_requests = [line for line in run.server.request_lines() if INSTALLER.encode() in line]
+    check_equal(len(installer_requests), 1, "installer downloads")
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
 
 
 # No newer version on the server: (case, local Ver, server VER).
@@ -421,6 +451,7 @@ def installer_missing_then_retry(run):
 
     # Space while the installer is still missing: the step runs again and fails again, reported
     # from the message loop this time; the window stays.
+    # Space goes to btnUp as a posted keystroke, Enter below as one from the keyboard.
     sent = run.probe.key(UPMAIN, "space")
     check_equal(sent["target"]["id"], run.ids["BtnUp"], "control with the focus")
     dialog = run.box("error-box-again", "no error box after Space")
@@ -431,15 +462,13 @@ def installer_missing_then_retry(run):
     run.wait_focus_on_button(UPMAIN)
 
     run.server.control("serve?path=/vanto/" + INSTALLER)
-    run.probe.key(UPMAIN, "enter")
+    typed = run.probe.type("enter")
+    check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
+          "the upgrade window is not in the foreground")
     check_equal(run.wait_exit(), 0, "exit code after the retry")
     states = run.states()
     run.check_state_texts(states, downloads=True)
-    marker = os.path.join(run.temp_dir, INSTALLER + ".ran")
-    deadline = time.monotonic() + 15
-    while not os.path.exists(marker) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    check(os.path.exists(marker), "the installer was not started after the retry")
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
     installer_requests = [line for line in run.server.request_lines() if INSTALLER.encode() in line]
     check_equal(len(installer_requests), 3, "installer requests (404, 404 on Space, Enter)")
 
@@ -497,11 +526,7 @@ def korean_installer_name(run):
     check_equal(run.server.request_lines(),
                 [b"GET /vanto/newvanto.ini HTTP/1.1", f"GET {encoded} HTTP/1.1".encode()],
                 "requests")
-    marker = os.path.join(run.temp_dir, name + ".ran")
-    deadline = time.monotonic() + 15
-    while not os.path.exists(marker) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    check(os.path.exists(marker), "the installer was not started")
+    check_equal(len(installer_starts(run, name)), 1, "installer starts")
     check(os.path.isfile(os.path.join(run.temp_dir, name)), "installer not saved under its name")
 
 
@@ -548,7 +573,8 @@ CASES = (
     [("upgrade-1.5-to-2.0", upgrade_installs)] +
     [(name, lambda run, l=local, v=server: no_update(run, l, v))
      for name, local, server in NO_UPDATE] +
-    [("installer-404-then-retry", installer_missing_then_retry),
+    [("input-during-download", input_during_download),
+     ("installer-404-then-retry", installer_missing_then_retry),
      ("korean-installer-name", korean_installer_name)] +
     [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
      for name, spoil, box in INSTALLER_FAILURES])
