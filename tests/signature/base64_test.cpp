@@ -81,6 +81,27 @@ TEST(EncodeBase64, IsTheDecodersInverseForEveryLength) {
   }
 }
 
+// Every padded last group: exactly the canonical ones decode, and they encode back unchanged.
+TEST(DecodeBase64, EveryPaddedGroupIsCanonicalOrRefused) {
+  const std::u16string alphabet =
+      u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  int accepted = 0;
+  for (char16_t a : alphabet) {
+    for (char16_t b : alphabet) {
+      for (char16_t c : alphabet + u"=") {
+        const std::u16string text = {a, b, c, u'='};  // "ab==" when c is the padding
+        std::optional<std::vector<std::uint8_t>> bytes = DecodeBase64(text);
+        if (!bytes) continue;
+        ++accepted;
+        std::string back = EncodeBase64(*bytes);
+        EXPECT_EQ(std::u16string(back.begin(), back.end()), text);
+      }
+    }
+  }
+  // 2^8 one-byte groups and 2^16 two-byte groups.
+  EXPECT_EQ(accepted, 256 + 65536);
+}
+
 TEST(EncodeBase64, KnownTexts) {
   auto encode = [](std::string_view text) {
     return EncodeBase64({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
