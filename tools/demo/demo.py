@@ -11,6 +11,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -62,16 +63,16 @@ def parse_args(argv):
                         help="leave the server, the display and the Wine prefix running for a look")
     parser.add_argument("--slow", type=float, default=5.0, metavar="SECONDS",
                         help="seconds the server takes to send the installer (default 5)")
+    parser.add_argument("--docs", metavar="DIR",
+                        help="also write the screenshots, cut to the windows, into DIR "
+                        "(the README's pictures: docs); freezes the program for a moment to catch "
+                        "the completion text")
     tools = parser.add_argument_group("programs (scripts/demo passes these)")
     tools.add_argument("--vantoup", help="vantoup.exe (win64 build)")
     tools.add_argument("--installer", help="vanto-demo-installer.exe")
     tools.add_argument("--probe", help="vanto-probe.exe")
     tools.add_argument("--hold", help="vanto-demo-hold.exe")
     tools.add_argument("--win32-vantoup", help="the 32-bit vantoup.exe, only named in the report")
-    tools.add_argument("--docs", metavar="DIR",
-                       help="also write the screenshots, cut to the windows, into DIR "
-                       "(the README's pictures: docs); freezes the program for a moment to catch the "
-                       "completion text")
     tools.add_argument("--work", default=os.path.join(ROOT, "build", "demo"),
                        help="folder for everything the run makes (default build/demo)")
     args = parser.parse_args(argv)
@@ -165,9 +166,9 @@ class Demo:
         self.work = os.path.abspath(args.work)
         self.shots_dir = os.path.join(self.work, "shots")
         self.ids = read_control_ids(os.path.join(ROOT, "src", "app", "control_ids.h"))
-        self.mode = ("no-key" if args.no_key else "fail-installer" if args.fail_installer else
-                     "upgrade" if float(args.version_server) > float(args.version_local) else
-                     "no-upgrade")
+        newer = float(args.version_server) > float(args.version_local)
+        self.mode = ("no-key" if args.no_key else "no-upgrade" if not newer else
+                     "fail-installer" if args.fail_installer else "upgrade")
         self.installer_name = f"vanto-setup-{args.version_server}.exe"
         self.server = self.display = self.wine = self.process = self.hold = None
         self.shots = []  # (what, path)
@@ -522,7 +523,8 @@ class Demo:
                 print(f"  demo server  PID {self.server.process.pid}: kill {self.server.process.pid}")
             if self.display:
                 print(f"  Xvfb         PID {self.display.process.pid} on DISPLAY={self.display.name}"
-                      f": kill {self.display.process.pid}")
+                      f": kill {self.display.process.pid}  (a look: import -display "
+                      f"{self.display.name} -window root look.png)")
             if self.wine:
                 print(f"  Wine         WINEPREFIX={self.wine.prefix} /usr/lib/wine/wineserver -k")
             return
@@ -534,7 +536,13 @@ class Demo:
             self.display.stop()
 
 
+def interrupt(signal_number, frame):
+    raise KeyboardInterrupt
+
+
 def main():
+    # Stopped from outside, it still stops what it started.
+    signal.signal(signal.SIGTERM, interrupt)
     args = parse_args(sys.argv[1:])
     if not port_is_free(PORT):
         print(f"scripts/demo: port {PORT} on 127.0.0.1 is busy: the demo server needs it, since "
