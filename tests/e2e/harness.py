@@ -118,8 +118,13 @@ class Wine:
 
     @property
     def documents(self):
-        # The prefix links the user's Documents folder to HOME.
-        return self.home
+        """The user's Documents folder on the Unix side (the prefix links it to HOME)."""
+        users = self.unix_path("users")
+        for user in sorted(os.listdir(users)):
+            documents = os.path.join(users, user, "Documents")
+            if user != "Public" and os.path.isdir(documents):
+                return os.path.realpath(documents)
+        raise CaseFailure(f"no user's Documents folder under {users}")
 
     def start(self, args, name):
         out = open(os.path.join(self.tmp, name + ".out"), "wb")
