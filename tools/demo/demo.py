@@ -128,7 +128,8 @@ class Server:
                    "--root", site, "--port", str(PORT), "--port-file", port_file,
                    "--log", self.log, "--slow", str(args.slow), "--slow-path", installer_path,
                    "--write-info", "vanto/newvanto.ini", "--ver", args.version_server,
-                   "--info-fname", "newvanto.ini", "--server-dir", f"http://localhost:{PORT}/vanto/",
+                   "--info-fname", "newvanto.ini",
+                   "--server-dir", f"http://localhost:{PORT}/vanto/",
                    "--infotxt", f"vanto {args.version_server}", "--local-alias", "vanto",
                    "--exe-dir", installer_name, "--exe-dir-up", installer_name]
         if args.fail_installer:
@@ -199,7 +200,8 @@ class Demo:
         os.makedirs(self.shots_dir)
         shutil.rmtree(os.path.join(self.work, "tmp"), ignore_errors=True)
         print(f"* demo server on http://127.0.0.1:{PORT}/ (offers version "
-              f"{self.args.version_server}{', installer answered with 404' if self.args.fail_installer else ''})",
+              f"{self.args.version_server}"
+              f"{', installer answered with 404' if self.args.fail_installer else ''})",
               flush=True)
         self.server = Server(self.work, self.prepare_site(), self.args, self.installer_name)
         print("* Xvfb and the Wine prefix build/demo/prefix (the first time takes a minute)",
@@ -332,7 +334,8 @@ class Demo:
         texts = [c["text"] for c in dialog["children"] if c["class"].lower() == "static"]
         text = max(texts, key=len) if texts else ""
         self.boxes.append((dialog["caption"], text))
-        behind = [w for w in self.probe.dump() if w["visible"] and w["class"] in (UPMAIN, CLIENT_MAIN)]
+        behind = [w for w in self.probe.dump()
+                  if w["visible"] and w["class"] in (UPMAIN, CLIENT_MAIN)]
         self.shot("the box " + ("over the upgrade window" if behind else "(no window behind it)"),
                   "box", [dialog] + behind)
         self.probe.press_ok()
@@ -435,7 +438,8 @@ class Demo:
         print(f"Download folder (Documents\\vanto\\Temp = {os.path.relpath(self.temp_dir, ROOT)}): "
               f"{', '.join(downloads) if downloads else '(empty)'}")
         if self.states_seen:
-            print("Upgrade window texts seen: " + ", then ".join(gloss(s) for s in self.states_seen))
+            print("Upgrade window texts seen: " +
+                  ", then ".join(gloss(s) for s in self.states_seen))
         if self.installer_label:
             print(f"Installer name shown during the download: {self.installer_label}")
         for caption, text in self.boxes:
@@ -520,11 +524,12 @@ class Demo:
         if keep:
             print("\nLeft running (--keep):")
             if self.server:
-                print(f"  demo server  PID {self.server.process.pid}: kill {self.server.process.pid}")
+                pid = self.server.process.pid
+                print(f"  demo server  PID {pid}: kill {pid}")
             if self.display:
-                print(f"  Xvfb         PID {self.display.process.pid} on DISPLAY={self.display.name}"
-                      f": kill {self.display.process.pid}  (a look: import -display "
-                      f"{self.display.name} -window root look.png)")
+                pid = self.display.process.pid
+                print(f"  Xvfb         PID {pid} on DISPLAY={self.display.name}: kill {pid}  (a look: "
+                      f"import -display {self.display.name} -window root look.png)")
             if self.wine:
                 print(f"  Wine         WINEPREFIX={self.wine.prefix} /usr/lib/wine/wineserver -k")
             return
