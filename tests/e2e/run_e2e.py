@@ -232,6 +232,20 @@ class Run:
     def vanto_files(self):
         return names_in(self.vanto_dir)
 
+    def vanto_contents(self):
+        """Every file of the vanto folder with its content."""
+        contents = {}
+        for name in names_in(self.vanto_dir):
+            with open(os.path.join(self.vanto_dir, name), "rb") as source:
+                contents[name] = source.read()
+        return contents
+
+    def put_vanto_files(self, contents):
+        reset_folder(self.vanto_dir)
+        for name, content in contents.items():
+            with open(os.path.join(self.vanto_dir, name), "wb") as out:
+                out.write(content)
+
     def check_centred(self, window):
         left, top, right, bottom = window["rect"]
         wa_left, wa_top, wa_right, wa_bottom = self.probe.workarea()
@@ -373,7 +387,7 @@ def upgrade_installs(run):
                 [b"GET /vanto/newvanto.ini HTTP/1.1", b"GET /vanto/" + INSTALLER.encode() +
                  b" HTTP/1.1"], "requests")
     check_equal(run.wine.query_vanto_key(), registry_before, "registry after the run")
-    check_equal(run.vanto_files(), ["vanto.OLD"],
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO},
                 "vanto folder after the upgrade (the installer replaces vanto.exe)")
 
 
@@ -399,14 +413,23 @@ def input_during_download(run):
     check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
 
 
-# No newer version on the server: (case, local Ver, server VER).
+# No newer version on the server: (case, local Ver, server VER, the vanto folder before the run
+# and after it). The backup is rotated, the program restored when nothing was installed, and a
+# backup that is the only copy of the program stays.
+STALE_BACKUP = b"the backup of an earlier run\n"
+INSTALLED = {"vanto.exe": DUMMY_VANTO}
 NO_UPDATE = [
-    ("same-version-2.0", "2.0", "2.0"),
-    ("newer-local-2.1", "2.1", "2.0"),
+    ("same-version-2.0", "2.0", "2.0", INSTALLED, INSTALLED),
+    ("newer-local-2.1", "2.1", "2.0", INSTALLED, INSTALLED),
+    ("stale-backup-rotated", "2.0", "2.0", {"vanto.exe": DUMMY_VANTO, "vanto.old": STALE_BACKUP},
+     INSTALLED),
+    ("only-backup-kept", "2.0", "2.0", {"vanto.old": STALE_BACKUP}, {"vanto.old": STALE_BACKUP}),
+    ("nothing-installed", "2.0", "2.0", {}, {}),
 ]
 
 
-def no_update(run, local, server):
+def no_update(run, local, server, before, after):
+    run.put_vanto_files(before)
     base = run.serve(server)
     run.wine.set_vanto_key({"Ver": local, "ServerDir": base, "InfoFName": "newvanto.ini"})
     # Every visible window is watched: whatever the run might open would show up.
@@ -424,7 +447,7 @@ def no_update(run, local, server):
     check_equal(sorted({w["class"] for w in others}), [], "windows opened by the run")
     check_equal(run.server.request_lines(), [b"GET /vanto/newvanto.ini HTTP/1.1"], "requests")
     check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder")
-    check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
+    check_equal(run.vanto_contents(), after, "vanto folder after the run")
 
 
 def installer_missing_then_retry(run):
@@ -571,8 +594,8 @@ CASES = (
     [(name, lambda run, d=server_dir, b=box, r=request: info_fails(run, d, b, r))
      for name, server_dir, box, request in INFO_FAILURES] +
     [("upgrade-1.5-to-2.0", upgrade_installs)] +
-    [(name, lambda run, l=local, v=server: no_update(run, l, v))
-     for name, local, server in NO_UPDATE] +
+    [(name, lambda run, l=local, v=server, b=before, a=after: no_update(run, l, v, b, a))
+     for name, local, server, before, after in NO_UPDATE] +
     [("input-during-download", input_during_download),
      ("installer-404-then-retry", installer_missing_then_retry),
      ("korean-installer-name", korean_installer_name)] +
