@@ -146,6 +146,10 @@ std::string WindowJson(HWND hwnd) {
   out += ", \"rect\": " + JsonRect(rect);
   out += ", \"client\": [" + std::to_string(client.right - client.left) + ", " +
          std::to_string(client.bottom - client.top) + "]";
+  POINT origin{0, 0};
+  ClientToScreen(hwnd, &origin);
+  out +=
+      ", \"client_origin\": [" + std::to_string(origin.x) + ", " + std::to_string(origin.y) + "]";
   out += ", \"owner\": " + JsonHandle(GetWindow(hwnd, GW_OWNER));
   out += ", \"pid\": " + std::to_string(pid);
   GUITHREADINFO thread{};

@@ -32,6 +32,11 @@ NO_INFO_LINES = ["프로그램의 정보가 없습니다.", "", "업체에 문�
 STATE_READY = "업그레이드 준비중 입니다."
 STATE_DOWNLOADING = "업그레이드화일 다운로드중..."
 STATE_DONE = "다운로드가 완료 되었습니다. 잠시만 기다려 주세요..."
+# Controls of fixed size, relative to the client area; btnUp lies below it on purpose.
+FIRST_WINDOW_LAYOUT = {"Panel1": (0, 0, 342, 75), "PrgBar": (7, 30, 335, 46),
+                       "BtnUp": (135, 85, 211, 110)}
+UPGRADE_WINDOW_LAYOUT = {"Panel1": (0, 0, 341, 66), "LblState": (7, 12, 337, 24),
+                         "PrgBar": (7, 30, 335, 46), "BtnUp": (135, 85, 211, 110)}
 INSTALLER = "vanto-setup.exe"
 DUMMY_VANTO = b"the installed vanto program\n"
 RUN_TIMEOUT = 60
@@ -229,6 +234,17 @@ class Run:
         check(gone_time - hidden_time < 1000,
               f"the upgrade window was hidden {gone_time - hidden_time} ms before it went away")
 
+    def check_layout(self, window, expected):
+        """Control rectangles relative to the client area: {name: (left, top, right, bottom)}."""
+        x, y = window["client_origin"]
+        by_id = {c["id"]: c["rect"] for c in window["children"]}
+        actual = {}
+        for name in expected:
+            rect = by_id.get(self.ids[name])
+            actual[name] = None if rect is None else (rect[0] - x, rect[1] - y, rect[2] - x,
+                                                      rect[3] - y)
+        check_equal(actual, expected, f"layout of {window['class']}")
+
     def vanto_files(self):
         return names_in(self.vanto_dir)
 
@@ -336,6 +352,7 @@ def early_stop(run, registry, box_text):
     run.shot("first-window")
     run.check_centred(first)
     check_equal(first["client"], [342, 75], "client size of the first window")
+    run.check_layout(first, FIRST_WINDOW_LAYOUT)
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
     check(run.process.poll() is None, "vantoup.exe ended while its window was open")
     run.wait_focus_on_button(CLIENT_MAIN)
@@ -367,6 +384,7 @@ def upgrade_installs(run):
     check_equal(run.label(window, "LblName"), INSTALLER, "lblName during the download")
     check_equal(run.label(window, "LblCnt"), "", "lblCnt during the download")
     check_equal(window["client"], [341, 66], "client size of the upgrade window")
+    run.check_layout(window, UPGRADE_WINDOW_LAYOUT)
     run.check_centred(window)
     run.shot("downloading")
 
