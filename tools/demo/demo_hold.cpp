@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <utility>
 
@@ -78,13 +79,22 @@ bool Exists(const std::wstring& path) {
 }
 
 // Written beside and renamed, so that a reader never sees half of it.
+bool WriteFileWhole(const std::wstring& path, const std::string& bytes) {
+  HANDLE raw = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  Handle file(raw);
+  DWORD written = 0;
+  return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
 bool WriteResult(const std::wstring& path, int step, bool held, bool visible) {
   const std::wstring partial = path + L".partial";
-  FILE* out = _wfopen(partial.c_str(), L"wb");
-  if (!out) return false;
-  std::fprintf(out, "{\"step\": %d, \"held\": %s, \"visible\": %s}\n", step,
-               held ? "true" : "false", visible ? "true" : "false");
-  if (std::fclose(out) != 0) return false;
+  const std::string json = "{\"step\": " + std::to_string(step) +
+                           ", \"held\": " + (held ? "true" : "false") +
+                           ", \"visible\": " + (visible ? "true" : "false") + "}\n";
+  if (!WriteFileWhole(partial, json)) return false;
   return MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
@@ -119,8 +129,7 @@ void FlushPainting(DWORD processId) {
 }
 
 void Touch(const std::wstring& path) {
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  if (file) std::fclose(file);
+  WriteFileWhole(path, std::string());
 }
 
 }  // namespace
