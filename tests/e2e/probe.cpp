@@ -9,6 +9,8 @@
 //   vanto-probe OUT type enter|space                     keystroke as from the keyboard
 //                                                        (SendInput, to the foreground window)
 //   vanto-probe OUT close <class>                        WM_CLOSE to the window
+//   vanto-probe OUT start <showCmd> <timeoutMs> <exe>    runs the program with that show
+//       command in its start-up information, waits for it and ends with its exit code
 //   vanto-probe OUT press-ok [timeoutMs]                 confirm the OK button of a dialog box
 //   vanto-probe OUT workarea                             the primary work area
 //   vanto-probe OUT watch <stopFile> <timeoutMs> <class>...
@@ -143,6 +145,8 @@ std::string WindowJson(HWND hwnd) {
   out += ", \"caption\": " + JsonString(TextOf(hwnd));
   out += std::string(", \"visible\": ") + (IsWindowVisible(hwnd) ? "true" : "false");
   out += std::string(", \"enabled\": ") + (IsWindowEnabled(hwnd) ? "true" : "false");
+  out += std::string(", \"zoomed\": ") + (IsZoomed(hwnd) ? "true" : "false");
+  out += std::string(", \"iconic\": ") + (IsIconic(hwnd) ? "true" : "false");
   out += ", \"rect\": " + JsonRect(rect);
   out += ", \"client\": [" + std::to_string(client.right - client.left) + ", " +
          std::to_string(client.bottom - client.top) + "]";
@@ -292,7 +296,8 @@ std::string Result(bool ok, const std::string& detail) {
 
 int Usage() {
   std::fputs(
-      "usage: vanto-probe OUT wait|wait-gone|dump|key|type|close|press-ok|workarea|watch ...\n",
+      "usage: vanto-probe OUT wait|wait-gone|dump|key|type|close|start|press-ok|workarea|watch "
+      "...\n",
       stderr);
   return 2;
 }
@@ -364,6 +369,28 @@ int wmain(int argc, wchar_t** argv) {
     WriteFile(out, Result(sent == 2, "\"foreground\": " + (foreground ? WindowJson(foreground)
                                                                       : std::string("null"))));
     return sent == 2 ? 0 : 1;
+  }
+
+  if (command == L"start" && args.size() == 3) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(_wtoi(args[0].c_str()));
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + args[2] + L"\"";
+    if (!CreateProcessW(args[2].c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+      WriteFile(out, Result(false, "\"error\": " + std::to_string(GetLastError())));
+      return 1;
+    }
+    CloseHandle(process.hThread);
+    DWORD waited =
+        WaitForSingleObject(process.hProcess, static_cast<DWORD>(_wtoi(args[1].c_str())));
+    DWORD code = 1;
+    if (waited == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    WriteFile(out, Result(waited == WAIT_OBJECT_0, "\"exit_code\": " + std::to_string(code)));
+    return waited == WAIT_OBJECT_0 ? static_cast<int>(code) : 1;
   }
 
   if (command == L"close" && args.size() == 1) {

@@ -96,9 +96,16 @@ class Run:
         self.server = DemoServer(self.args.server, root, self.args.work, info + list(extra_args))
         return self.server.base + "vanto/"
 
-    def start(self, watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG)):
+    def start(self, watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG), show=None):
+        """Runs vantoup.exe in the background; with `show`, through the probe, which starts it
+        with that show command in its start-up information and passes on its exit code."""
         self.watch = self.probe.start_watch(watch_classes)
-        self.process = self.wine.start([self.args.vantoup], "vantoup-" + self.case)
+        command = [self.args.vantoup]
+        if show is not None:
+            windows_path = "Z:" + os.path.abspath(self.args.vantoup).replace("/", "\\")
+            command = [self.args.probe, os.path.join(self.wine.tmp, "start.json"), "start",
+                       str(show), str(RUN_TIMEOUT * 1000), windows_path]
+        self.process = self.wine.start(command, "vantoup-" + self.case)
 
     def box(self, state, missing):
         """The message or error box once it has settled: it must hold the keyboard, so that
@@ -514,6 +521,31 @@ def installer_missing_then_retry(run):
     check_equal(len(installer_requests), 3, "installer requests (404, 404 on Space, Enter)")
 
 
+# Started with a show command (case, SW_ value, maximised, minimised): the first window, which
+# the main loop shows, follows the maximise and show-minimised-without-activation commands.
+SHOW_COMMANDS = [
+    ("started-maximised", 3, True, False),
+    ("started-minimised", 7, False, True),
+]
+
+
+def started_with_show_command(run, show, zoomed, iconic):
+    run.wine.set_vanto_key(None)
+    run.start(show=show)
+    dialog = run.box("box", "no dialog box appeared")
+    check_equal(lines_of(dialog_text(dialog)), NO_INFO_LINES, "information text")
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    first = run.wait_window(CLIENT_MAIN, lambda w: True, "the first window")
+    run.shot("first-window")
+    check_equal((first["zoomed"], first["iconic"]), (zoomed, iconic),
+                "first window (maximised, minimised)")
+    run.probe.close(CLIENT_MAIN)
+    check_equal(run.wait_exit(), 0, "exit code")
+    run.states()
+    check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
+
+
 # The information file cannot be had: (case, how the registry's ServerDir is made, box text).
 # The socket error's text ends in a period of its own; the status line gets one appended.
 # The request the server must have seen is given where there is a server.
@@ -609,6 +641,8 @@ def installer_fails(run, spoil, box_text):
 CASES = (
     [(name, lambda run, r=registry, b=box: early_stop(run, r, b))
      for name, registry, box in EARLY_STOPS] +
+    [(name, lambda run, s=show, z=zoomed, i=iconic: started_with_show_command(run, s, z, i))
+     for name, show, zoomed, iconic in SHOW_COMMANDS] +
     [(name, lambda run, d=server_dir, b=box, r=request: info_fails(run, d, b, r))
      for name, server_dir, box, request in INFO_FAILURES] +
     [("upgrade-1.5-to-2.0", upgrade_installs)] +
