@@ -212,10 +212,21 @@ class Probe:
                           timeout=timeout_ms / 1000 + 30)
         return rc == 0
 
+    def failure_detail(self, rc):
+        with open(os.path.join(self.wine.tmp, "probe.err"), "rb") as err:
+            tail = err.read()[-400:].decode("utf-8", "replace").strip()
+        return f"exit code {rc:#x}" + (f", {tail}" if tail else "")
+
     def dump(self):
-        rc, result = self.call("dump")
-        check(rc == 0 and result is not None, "probe dump failed")
-        return result["windows"]
+        # Windows come and go while they are listed; a listing that failed is taken once more.
+        for attempt in (1, 2):
+            rc, result = self.call("dump")
+            if rc == 0 and result is not None:
+                return result["windows"]
+            detail = self.failure_detail(rc)
+            if attempt == 1:
+                print(f"  note: probe dump failed ({detail}); once more", flush=True)
+        raise CaseFailure(f"probe dump failed ({detail})")
 
     def workarea(self):
         rc, result = self.call("workarea")

@@ -67,10 +67,11 @@ std::string JsonHandle(HWND hwnd) {
   return std::to_string(reinterpret_cast<unsigned long long>(hwnd));
 }
 
+// The stored text, read without sending the window a message: a program whose thread is busy in
+// a download must not hold the probe up.
 std::wstring TextOf(HWND hwnd) {
-  int length = GetWindowTextLengthW(hwnd);
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  int got = GetWindowTextW(hwnd, text.data(), length + 1);
+  std::wstring text(8192, L'\0');
+  int got = InternalGetWindowText(hwnd, text.data(), static_cast<int>(text.size()));
   text.resize(static_cast<size_t>(got > 0 ? got : 0));
   return text;
 }
