@@ -170,7 +170,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(path, "rb") as source:
             body = source.read()
         self.send_response(200)
-        self.send_header("Content-Type", mimetypes.guess_type(path)[0] or "application/octet-stream")
+        content_type = mimetypes.guess_type(path)[0] or "application/octet-stream"
+        self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.end_headers()

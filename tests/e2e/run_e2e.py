@@ -226,7 +226,8 @@ class Run:
     def check_upgrade_window_stays(self, states):
         """Once shown, the upgrade window stays visible until the program tears it down at its
         end: it may be hidden only on its way to destruction, never shown again after that."""
-        seen = [(s["t"], w["visible"]) for s in states for w in s["windows"] if w["class"] == UPMAIN]
+        seen = [(s["t"], w["visible"])
+                for s in states for w in s["windows"] if w["class"] == UPMAIN]
         shown_at = next((i for i, (_, shown) in enumerate(seen) if shown), None)
         check(shown_at is not None, "the upgrade window was never visible")
         after = seen[shown_at:]

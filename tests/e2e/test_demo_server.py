@@ -61,8 +61,9 @@ class DemoServerTest(unittest.TestCase):
             [sys.executable, SERVER, "--root", cls.root, "--port", "0", "--port-file", port_file,
              "--log", cls.log, "--missing", "/vanto/gone.exe", "--write-info",
              "vanto/newvanto.ini", "--ver", "2.0", "--server-dir",
-             "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능", "--exe-sig", "c2ln", "--slow-path",
-             "/vanto/setup.exe", "--truncate", "/vanto/cut.exe"],
+             "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능",
+             "--exe-sig", "c2ln", "--slow-path", "/vanto/setup.exe", "--truncate",
+             "/vanto/cut.exe"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file) and time.monotonic() < deadline:
