@@ -1,0 +1,220 @@
+"""Cases of the whole run: the installer fetched and started, no newer version, input during the
+download, failed installer downloads with their retry, names in Korean, refused signatures."""
+
+import os
+import time
+
+from e2e_context import (DIALOG, DUMMY_VANTO, INSTALLER, STATE_DOWNLOADING, TITLE, UPMAIN,
+                         UPMAIN_CAPTION, UPGRADE_WINDOW_LAYOUT, APPLICATION, CLIENT_MAIN,
+                         dialog_text, installer_starts, visible)
+from harness import check, check_equal, names_in
+
+def upgrade_installs(run):
+    base = run.serve("2.0", extra_args=["--slow", "2", "--slow-path", "/vanto/" + INSTALLER])
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    registry_before = run.wine.query_vanto_key()
+    run.start()
+    check(run.probe.wait(UPMAIN, UPMAIN_CAPTION, timeout_ms=20000) is not None,
+          "the upgrade window did not appear")
+    window = run.wait_window(UPMAIN, lambda w: run.label(w, "LblState") == STATE_DOWNLOADING,
+                             "the download text")
+    check_equal(run.label(window, "LblName"), INSTALLER, "lblName during the download")
+    check_equal(run.label(window, "LblCnt"), "", "lblCnt during the download")
+    check_equal(window["client"], [341, 66], "client size of the upgrade window")
+    run.check_layout(window, UPGRADE_WINDOW_LAYOUT)
+    run.check_centred(window)
+    run.shot("downloading")
+
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal(visible(states, CLIENT_MAIN), [], "first window shown")
+    run.check_upgrade_window_stays(states)
+    run.check_state_texts(states, downloads=True)
+    check_equal(visible(states, DIALOG), [], "dialog boxes")
+
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
+    check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, INSTALLER + ".ran",
+                                                        "newvanto.ini"]), "download folder")
+    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, \
+            open(run.args.installer, "rb") as sent:
+        check(got.read() == sent.read(), "the downloaded installer differs from the served one")
+    check_equal(run.server.request_lines(),
+                [b"GET /vanto/newvanto.ini HTTP/1.1", b"GET /vanto/" + INSTALLER.encode() +
+                 b" HTTP/1.1"], "requests")
+    check_equal(run.wine.query_vanto_key(), registry_before, "registry after the run")
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO},
+                "vanto folder after the upgrade (the installer replaces vanto.exe)")
+
+
+def input_during_download(run):
+    """Keys and a close request while the download blocks the window are handled once it is
+    over: the installer is still fetched and started exactly once, and the program ends."""
+    base = run.serve("2.0", extra_args=["--slow", "2", "--slow-path", "/vanto/" + INSTALLER])
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    run.start()
+    run.wait_window(UPMAIN, lambda w: run.label(w, "LblState") == STATE_DOWNLOADING,
+                    "the download text")
+    for key in ("enter", "space"):
+        typed = run.probe.type(key)
+        check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
+              "the upgrade window is not in the foreground")
+    run.shot("input-queued")
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal(visible(states, DIALOG), [], "boxes shown")
+    time.sleep(1)  # a second start of the installer would come late
+    installer_requests = [line for line in run.server.request_lines() if INSTALLER.encode() in line]
+    check_equal(len(installer_requests), 1, "installer downloads")
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
+
+
+# No newer version on the server: (case, local Ver, server VER, the vanto folder before the run
+# and after it). The backup is rotated, the program restored when nothing was installed, and a
+# backup that is the only copy of the program stays.
+STALE_BACKUP = b"the backup of an earlier run\n"
+INSTALLED = {"vanto.exe": DUMMY_VANTO}
+NO_UPDATE = [
+    ("same-version-2.0", "2.0", "2.0", INSTALLED, INSTALLED),
+    ("newer-local-2.1", "2.1", "2.0", INSTALLED, INSTALLED),
+    ("stale-backup-rotated", "2.0", "2.0", {"vanto.exe": DUMMY_VANTO, "vanto.old": STALE_BACKUP},
+     INSTALLED),
+    ("only-backup-kept", "2.0", "2.0", {"vanto.old": STALE_BACKUP}, {"vanto.old": STALE_BACKUP}),
+    ("nothing-installed", "2.0", "2.0", {}, {}),
+]
+
+
+def no_update(run, local, server, before, after):
+    run.put_vanto_files(before)
+    base = run.serve(server)
+    run.wine.set_vanto_key({"Ver": local, "ServerDir": base, "InfoFName": "newvanto.ini"})
+    # Every visible window is watched: whatever the run might open would show up.
+    run.start(watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG, "*"))
+    check_equal(run.wait_exit(), 0, "exit code")
+    time.sleep(1.5)  # a program opened by the shell would start after vantoup.exe has ended
+    states = run.states()
+    check_equal(visible(states, CLIENT_MAIN), [], "first window shown")
+    for name in ("LblName", "LblCnt"):
+        texts = run.label_sequence(states, name)
+        check(texts in ([], [""]), f"texts of {name}: {texts}")
+    run.check_state_texts(states, downloads=False)
+    ours = (CLIENT_MAIN, UPMAIN, DIALOG, APPLICATION)
+    others = [w for s in states for w in s["windows"] if w["visible"] and w["class"] not in ours]
+    check_equal(sorted({w["class"] for w in others}), [], "windows opened by the run")
+    check_equal(run.server.request_lines(), [b"GET /vanto/newvanto.ini HTTP/1.1"], "requests")
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder")
+    check_equal(run.vanto_contents(), after, "vanto folder after the run")
+
+
+def installer_missing_then_retry(run):
+    base = run.serve("2.0", extra_args=["--missing", "/vanto/" + INSTALLER])
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base, "InfoFName": "newvanto.ini"})
+    run.start()
+    dialog = run.box("error-box", "no error box appeared")
+    check_equal(dialog["caption"], TITLE, "caption of the box")
+    check_equal(dialog_text(dialog), "HTTP/1.1 404 Not Found.", "error text")
+    windows = run.probe.dump()
+    upgrade = [w for w in windows if w["class"] == UPMAIN and w["visible"]]
+    check(upgrade, "the upgrade window is not visible behind the box")
+    check_equal(run.label(upgrade[0], "LblState"), STATE_DOWNLOADING, "lblState behind the box")
+    check_equal(run.label(upgrade[0], "LblName"), INSTALLER, "lblName behind the box")
+    check_equal(dialog["owner"], upgrade[0]["hwnd"], "owner of the error box")
+    check_equal(visible([{"windows": windows}], CLIENT_MAIN), [], "first window shown")
+
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    run.wait_focus_on_button(UPMAIN)
+    run.shot("after-error")
+    check(run.process.poll() is None, "vantoup.exe ended after a failed download")
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the failure")
+
+    # Space while the installer is still missing: the step runs again and fails again, reported
+    # from the message loop this time; the window stays.
+    # Space goes to btnUp as a posted keystroke, Enter below as one from the keyboard.
+    sent = run.probe.key(UPMAIN, "space")
+    check_equal(sent["target"]["id"], run.ids["BtnUp"], "control with the focus")
+    dialog = run.box("error-box-again", "no error box after Space")
+    check_equal(dialog_text(dialog), "HTTP/1.1 404 Not Found.", "error text after Space")
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    check(run.process.poll() is None, "vantoup.exe ended after the second failure")
+    run.wait_focus_on_button(UPMAIN)
+
+    run.server.control("serve?path=/vanto/" + INSTALLER)
+    typed = run.probe.type("enter")
+    check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
+          "the upgrade window is not in the foreground")
+    check_equal(run.wait_exit(), 0, "exit code after the retry")
+    states = run.states()
+    run.check_state_texts(states, downloads=True)
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
+    installer_requests = [line for line in run.server.request_lines() if INSTALLER.encode() in line]
+    check_equal(len(installer_requests), 3, "installer requests (404, 404 on Space, Enter)")
+
+
+def korean_installer_name(run):
+    # The installer lies elsewhere than the information file: the file's ServerDir counts.
+    # Versions compare as numbers: " 3.10 " is 3.1, below 3.9.
+    name = "새 버전 설치.exe"
+    base = run.serve("3.9", exe_dir=name, installer_dir="dl")
+    run.wine.set_vanto_key({"Ver": " 3.10 ", "ServerDir": base, "InfoFName": "newvanto.ini"})
+    run.start()
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    downloading = [w for w in visible(states, UPMAIN)
+                   if run.label(w, "LblState") == STATE_DOWNLOADING]
+    if downloading:
+        check_equal(run.label(downloading[0], "LblName"), name, "lblName during the download")
+    encoded = "/dl/%EC%83%88%20%EB%B2%84%EC%A0%84%20%EC%84%A4%EC%B9%98.exe"
+    check_equal(run.server.request_lines(),
+                [b"GET /vanto/newvanto.ini HTTP/1.1", f"GET {encoded} HTTP/1.1".encode()],
+                "requests")
+    check_equal(len(installer_starts(run, name)), 1, "installer starts")
+    check(os.path.isfile(os.path.join(run.temp_dir, name)), "installer not saved under its name")
+
+
+# The installer download fails and nothing may be lost: (case, how the server spoils it, box
+# text). The signature cases run only for a program built with the test key.
+SIGNATURE_ERROR = "업그레이드화일의 서명이 올바르지 않습니다."
+INSTALLER_FAILURES = [
+    ("installer-truncated", {"extra_args": ["--truncate", "/vanto/" + INSTALLER]},
+     "Connection Closed Gracefully."),
+]
+SIGNATURE_REFUSALS = [
+    ("signature-tampered", {"signature": "tampered"}, SIGNATURE_ERROR),
+    ("signature-other-version", {"signature": "other-version"}, SIGNATURE_ERROR),
+    ("signature-missing", {"signature": "missing"}, SIGNATURE_ERROR),
+]
+
+
+def installer_fails(run, spoil, box_text):
+    base = run.serve("2.0", **spoil)
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    run.start()
+    dialog = run.box("error-box", "no error box appeared")
+    check_equal(dialog["caption"], TITLE, "caption of the box")
+    check_equal(dialog_text(dialog), box_text, "error text")
+    upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
+    check(upgrade, "the upgrade window is not visible behind the box")
+    check_equal(run.label(upgrade[0], "LblState"), STATE_DOWNLOADING, "lblState behind the box")
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the failure")
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    check(run.process.poll() is None, "vantoup.exe ended after the failure")
+    run.probe.close(UPMAIN)
+    check_equal(run.wait_exit(), 0, "exit code")
+    run.states()
+    check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the run")
+    check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
+
+
+CASES = (
+    [("upgrade-1.5-to-2.0", upgrade_installs)] +
+    [(name, lambda run, l=local, v=server, b=before, a=after: no_update(run, l, v, b, a))
+     for name, local, server, before, after in NO_UPDATE] +
+    [("input-during-download", input_during_download),
+     ("installer-404-then-retry", installer_missing_then_retry),
+     ("korean-installer-name", korean_installer_name)] +
+    [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
+     for name, spoil, box in INSTALLER_FAILURES])
+SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
+                for name, spoil, box in SIGNATURE_REFUSALS]
