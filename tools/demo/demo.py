@@ -30,6 +30,7 @@ UPMAIN = "TfrmUpmain"
 DIALOG = "#32770"
 STATE_DOWNLOADING = "업그레이드화일 다운로드중..."
 STATE_DONE = "다운로드가 완료 되었습니다. 잠시만 기다려 주세요..."
+SIGNATURE_REFUSED = "업그레이드화일의 서명이 올바르지 않습니다."
 VERSION_TAG = "VANTO-DEMO-VERSION="
 GLOSSES = {
     STATE_DOWNLOADING: "downloading the upgrade file...",
@@ -37,6 +38,7 @@ GLOSSES = {
     "업그레이드 준비중 입니다.": "preparing the upgrade",
     "프로그램의 정보가 없습니다.": "there is no information about the program",
     "업체에 문의 하여 주십시요": "please contact the vendor",
+    SIGNATURE_REFUSED: "the upgrade file's signature is not valid",
 }
 RUN_TIMEOUT = 90  # seconds for the whole run of vantoup.exe
 
@@ -49,7 +51,9 @@ def parse_args(argv):
         "once in a Wine prefix under build/demo/ where version 1.5 is installed. Prints what was "
         "downloaded, what was opened, what became of vanto.exe, the exit code and the screenshots.",
         epilog="Build directories: build/win64 and build/win32 (the presets'); the environment "
-        "variables VANTO_DEMO_WIN64_DIR and VANTO_DEMO_WIN32_DIR choose others.")
+        "variables VANTO_DEMO_WIN64_DIR and VANTO_DEMO_WIN32_DIR choose others. With --signed: "
+        "build/demo/win64-signed (the demo key built in) and build/linux (vanto-sign); the demo "
+        "key pair is made once in build/demo/keys/.")
     parser.add_argument("--version-local", default="1.5", metavar="X",
                         help="the installed version, the registry's Ver (default 1.5)")
     parser.add_argument("--version-server", default="2.0", metavar="Y",
@@ -59,6 +63,12 @@ def parse_args(argv):
                         "confirmed and the window closed")
     parser.add_argument("--no-key", action="store_true",
                         help="no registry key at all: the 'no program information' message")
+    parser.add_argument("--signed", action="store_true",
+                        help="a build with the demo key built in; the served installer is signed "
+                        "with the demo key's private half and its ExeSig is in the information file")
+    parser.add_argument("--tamper", action="store_true",
+                        help="with --signed: one byte of the served installer is changed after "
+                        "signing; the refusal box is read, confirmed and the window closed")
     parser.add_argument("--keep", action="store_true",
                         help="leave the server, the display and the Wine prefix running for a look")
     parser.add_argument("--slow", type=float, default=5.0, metavar="SECONDS",
@@ -73,16 +83,24 @@ def parse_args(argv):
     tools.add_argument("--probe", help="vanto-probe.exe")
     tools.add_argument("--hold", help="vanto-demo-hold.exe")
     tools.add_argument("--win32-vantoup", help="the 32-bit vantoup.exe, only named in the report")
+    tools.add_argument("--sign-tool", help="vanto-sign (Linux build), for --signed")
+    tools.add_argument("--sign-key", help="the private key vanto-sign signs with, for --signed")
     tools.add_argument("--work", default=os.path.join(ROOT, "build", "demo"),
                        help="folder for everything the run makes (default build/demo)")
     args = parser.parse_args(argv)
     for name in ("version_local", "version_server"):
         if not re.fullmatch(r"[0-9]+(\.[0-9]+)?", getattr(args, name)):
             parser.error(f"--{name.replace('_', '-')}: a decimal number like 1.5, please")
-    for name in ("vantoup", "installer", "probe", "hold"):
+    if args.tamper and not args.signed:
+        parser.error("--tamper needs --signed (an unsigned build checks nothing to refuse)")
+    programs = ["vantoup", "installer", "probe", "hold"]
+    if args.signed:
+        programs += ["sign_tool", "sign_key"]
+    for name in programs:
         path = getattr(args, name)
         if not path or not os.path.isfile(path):
-            parser.error(f"--{name}: no such program {path!r} (run scripts/demo, which builds it)")
+            parser.error(f"--{name.replace('_', '-')}: no such file {path!r} (run scripts/demo, "
+                         "which builds it)")
     return args
 
 
@@ -117,7 +135,7 @@ def read_text(path):
 class Server:
     """tools/vanto-demo-server.py on 127.0.0.1:8080, sending the installer slowly."""
 
-    def __init__(self, work, site, args, installer_name):
+    def __init__(self, work, site, args, installer_name, exe_sig):
         self.log = os.path.join(work, "requests.log")
         port_file = os.path.join(work, "server.port")
         for path in (self.log, port_file):
@@ -134,6 +152,8 @@ class Server:
                    "--exe-dir", installer_name, "--exe-dir-up", installer_name]
         if args.fail_installer:
             command += ["--missing", installer_path]
+        if exe_sig is not None:
+            command += ["--exe-sig", exe_sig]
         self.output_path = os.path.join(work, "server.out")
         self.output = open(self.output_path, "wb")
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=self.output,
@@ -169,7 +189,10 @@ class Demo:
         self.ids = read_control_ids(os.path.join(ROOT, "src", "app", "control_ids.h"))
         newer = float(args.version_server) > float(args.version_local)
         self.mode = ("no-key" if args.no_key else "no-upgrade" if not newer else
-                     "fail-installer" if args.fail_installer else "upgrade")
+                     "fail-installer" if args.fail_installer else
+                     "tamper" if args.tamper else "upgrade")
+        # Screenshots of a signed run are told apart from the plain run's.
+        self.shot_prefix = ("signed-" if args.signed and self.mode != "tamper" else "") + self.mode
         self.installer_name = f"vanto-setup-{args.version_server}.exe"
         self.server = self.display = self.wine = self.process = self.hold = None
         self.shots = []  # (what, path)
@@ -177,6 +200,11 @@ class Demo:
         self.boxes = []  # texts of the boxes read
         self.states_seen = []
         self.installer_label = None
+        self.box_over_upgrade = []  # for each box: was the upgrade window behind it
+        self.exe_sig = None
+        self.served_bytes = None  # the installer as signed
+        self.tampered = None  # (offset, old byte, new byte)
+        self.open_after_box = False
         self.upgrade_rect = None
         self.download_crop = None
         self.notes = []
@@ -192,7 +220,30 @@ class Demo:
         shutil.copyfile(self.args.installer, served)
         with open(served, "ab") as out:
             out.write(f"\r\n{VERSION_TAG}{self.args.version_server}\r\n".encode("ascii"))
+        if self.args.signed:
+            self.sign(served)
         return site
+
+    def sign(self, served):
+        """Signs the served bytes, with the VER text of the information file; --tamper then
+        changes one byte in the middle of the program, as a man in the middle would."""
+        result = subprocess.run([self.args.sign_tool, "--key", self.args.sign_key, "--version",
+                                 self.args.version_server, served], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        line = result.stdout.decode("ascii", "replace").strip()
+        if result.returncode != 0 or not line.startswith("ExeSig="):
+            raise CaseFailure("vanto-sign failed: " +
+                              (result.stderr.decode("utf-8", "replace").strip() or line))
+        self.exe_sig = line[len("ExeSig="):]
+        with open(served, "rb") as source:
+            self.served_bytes = source.read()
+        if self.args.tamper:
+            offset = len(self.served_bytes) // 2
+            old = self.served_bytes[offset]
+            with open(served, "r+b") as out:
+                out.seek(offset)
+                out.write(bytes([old ^ 0xFF]))
+            self.tampered = (offset, old, old ^ 0xFF)
 
     def start(self):
         os.makedirs(self.work, exist_ok=True)
@@ -201,9 +252,12 @@ class Demo:
         shutil.rmtree(os.path.join(self.work, "tmp"), ignore_errors=True)
         print(f"* demo server on http://127.0.0.1:{PORT}/ (offers version "
               f"{self.args.version_server}"
-              f"{', installer answered with 404' if self.args.fail_installer else ''})",
+              f"{', installer answered with 404' if self.args.fail_installer else ''}"
+              f"{', signed' if self.args.signed else ''}"
+              f"{', one byte changed after signing' if self.args.tamper else ''})",
               flush=True)
-        self.server = Server(self.work, self.prepare_site(), self.args, self.installer_name)
+        site = self.prepare_site()
+        self.server = Server(self.work, site, self.args, self.installer_name, self.exe_sig)
         print("* Xvfb and the Wine prefix build/demo/prefix (the first time takes a minute)",
               flush=True)
         self.display = Display(os.path.join(self.work, "xvfb.log"))
@@ -222,7 +276,7 @@ class Demo:
     # The run -----------------------------------------------------------------------------------
 
     def shot(self, what, name, windows=()):
-        path = os.path.join(self.shots_dir, f"{self.mode}-{name}.png")
+        path = os.path.join(self.shots_dir, f"{self.shot_prefix}-{name}.png")
         self.display.screenshot(path)
         if os.path.exists(path):
             self.shots.append((what, path))
@@ -323,7 +377,7 @@ class Demo:
                 os.remove(os.path.join(self.shots_dir, name))
 
     def take_done_shot(self, source):
-        path = os.path.join(self.shots_dir, f"{self.mode}-done.png")
+        path = os.path.join(self.shots_dir, f"{self.shot_prefix}-done.png")
         shutil.copyfile(source, path)
         self.shots.append(("the upgrade window with the completion text", path))
         self.window_rects[path] = [self.upgrade_rect]
@@ -336,6 +390,7 @@ class Demo:
         self.boxes.append((dialog["caption"], text))
         behind = [w for w in self.probe.dump()
                   if w["visible"] and w["class"] in (UPMAIN, CLIENT_MAIN)]
+        self.box_over_upgrade.append(any(w["class"] == UPMAIN for w in behind))
         self.shot("the box " + ("over the upgrade window" if behind else "(no window behind it)"),
                   "box", [dialog] + behind)
         self.probe.press_ok()
@@ -363,6 +418,7 @@ class Demo:
                 if self.boxes:
                     # After an error the window stays open, idle: close it as a user would.
                     self.shot("the upgrade window after the box", "after-box")
+                    self.open_after_box = True
                     self.probe.close(UPMAIN)
                 elif state == STATE_DOWNLOADING and not shot_download:
                     self.installer_label = self.label(upgrade[0], "LblName")
@@ -427,14 +483,29 @@ class Demo:
         args = self.args
         ok = True
         print("\n=== what happened " + "=" * 60)
-        print("vantoup.exe: the win64 build (32-bit Wine does not start on this machine; the "
-              "shipped win32 build was built too" +
-              (f": {os.path.relpath(args.win32_vantoup, ROOT)})" if args.win32_vantoup else ")"))
+        if args.signed:
+            print(f"vantoup.exe: the win64 build with the demo key's public half built in "
+                  f"({os.path.relpath(args.vantoup, ROOT)}; 32-bit Wine does not start on this "
+                  "machine)")
+        else:
+            print("vantoup.exe: the win64 build (32-bit Wine does not start on this machine; the "
+                  "shipped win32 build was built too" +
+                  (f": {os.path.relpath(args.win32_vantoup, ROOT)})" if args.win32_vantoup else
+                   ")"))
+        if self.exe_sig:
+            print(f"Installer signed with {os.path.relpath(args.sign_key, ROOT)} (the demo key, "
+                  f"for demos only) over VER \"{args.version_server}\" and its "
+                  f"{len(self.served_bytes)} served bytes: ExeSig={self.exe_sig}")
+        if self.tampered:
+            offset, old, new = self.tampered
+            print(f"Tampered after signing: byte {offset} of the served installer changed from "
+                  f"0x{old:02x} to 0x{new:02x}")
         print(f"\nRequests the demo server at http://localhost:{PORT}/ received "
               f"({os.path.relpath(self.server.log, ROOT)}):")
         for line in self.server.request_lines() or ["(none)"]:
             print(f"  {line}{self.answer_to(line)}")
         downloads = names_in(self.temp_dir)
+        saved = os.path.join(self.temp_dir, self.installer_name)
         print(f"Download folder (Documents\\vanto\\Temp = {os.path.relpath(self.temp_dir, ROOT)}): "
               f"{', '.join(downloads) if downloads else '(empty)'}")
         if self.states_seen:
@@ -442,10 +513,28 @@ class Demo:
                   ", then ".join(gloss(s) for s in self.states_seen))
         if self.installer_label:
             print(f"Installer name shown during the download: {self.installer_label}")
-        for caption, text in self.boxes:
-            print(f"Box \"{caption}\" (upgrade): {gloss(text)}")
+        for (caption, text), over in zip(self.boxes, self.box_over_upgrade):
+            print(f"Box \"{caption}\" (upgrade): {gloss(text)}" +
+                  (" over the upgrade window" if over else ""))
+        if self.boxes and self.open_after_box:
+            print("The upgrade window stayed open after the box; the demo closed it")
+        saved_is_signed = False
+        if self.served_bytes is not None and os.path.isfile(saved):
+            with open(saved, "rb") as source:
+                saved_is_signed = source.read() == self.served_bytes
+            print("Saved installer: " + ("byte for byte the signed one" if saved_is_signed else
+                                         "differs from the signed one"))
 
         marker = read_text(self.marker_path())
+        refused = False
+        if self.mode == "tamper":
+            refused = [text for _, text in self.boxes] == [SIGNATURE_REFUSED] and \
+                self.box_over_upgrade == [True] and self.open_after_box and \
+                not os.path.exists(saved) and not marker
+            print("\ninstaller refused: not saved, not started" if refused else
+                  "\ninstaller NOT refused as expected: " +
+                  ("saved in the download folder" if os.path.exists(saved) else
+                   "started" if marker else "no signature box over an open upgrade window"))
         print("\nOpened: " + ("the installer " + self.installer_name + " ran:" if marker else
                               "nothing (no installer was started)"))
         for line in (marker or "").splitlines():
@@ -476,9 +565,15 @@ class Demo:
         new = f"vanto {args.version_server}"
         if self.mode == "upgrade":
             ok = bool(marker) and program is not None and program.strip() == new and \
-                ver == args.version_server
-            verdict = (f"upgraded from {args.version_local} to {args.version_server}" if ok else
+                ver == args.version_server and (saved_is_signed or not args.signed)
+            verdict = ((f"upgraded from {args.version_local} to {args.version_server}" +
+                        (", the signed installer accepted" if args.signed else "")) if ok else
                        "the upgrade did not complete")
+        elif self.mode == "tamper":
+            ok = refused and program is not None and program.strip() == before and \
+                ver == args.version_local
+            verdict = ("the changed installer was refused (\"" + SIGNATURE_REFUSED + "\"): not "
+                       "saved, not started, vanto.exe restored" if ok else "unexpected result")
         elif self.mode == "no-upgrade":
             ok = not marker and program is not None and program.strip() == before
             verdict = ("already current: nothing downloaded but the information file, nothing "
