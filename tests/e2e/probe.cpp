@@ -27,177 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "probe_json.h"
+#include "probe_state.h"
+#include "probe_windows.h"
+
+using namespace vanto::probe;
+
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                 nullptr, nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
-
-std::string JsonString(const std::wstring& text) {
-  std::string out = "\"";
-  for (char c : Utf8(text)) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-std::string JsonRect(const RECT& r) {
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "[%ld, %ld, %ld, %ld]", r.left, r.top, r.right, r.bottom);
-  return buf;
-}
-
-std::string JsonHandle(HWND hwnd) {
-  return std::to_string(reinterpret_cast<unsigned long long>(hwnd));
-}
-
-// The stored text, read without sending the window a message: a program whose thread is busy in
-// a download must not hold the probe up.
-std::wstring TextOf(HWND hwnd) {
-  std::wstring text(8192, L'\0');
-  int got = InternalGetWindowText(hwnd, text.data(), static_cast<int>(text.size()));
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
-}
-
-std::wstring ClassOf(HWND hwnd) {
-  wchar_t name[256] = {};
-  GetClassNameW(hwnd, name, 256);
-  return name;
-}
-
-bool OfOtherProcess(HWND hwnd) {
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  return pid != GetCurrentProcessId();
-}
-
-// Enumeration callbacks are plain functions: 32-bit Windows calls them with stdcall, which a
-// capture-less lambda cannot be converted to.
-BOOL CALLBACK CollectOtherProcess(HWND hwnd, LPARAM list) {
-  if (OfOtherProcess(hwnd)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-  return TRUE;
-}
-
-BOOL CALLBACK CollectAll(HWND hwnd, LPARAM list) {
-  reinterpret_cast<std::vector<HWND>*>(list)->push_back(hwnd);
-  return TRUE;
-}
-
-std::vector<HWND> TopLevelWindows() {
-  std::vector<HWND> found;
-  EnumWindows(CollectOtherProcess, reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
-std::vector<HWND> ChildWindows(HWND parent) {
-  std::vector<HWND> found;
-  EnumChildWindows(parent, CollectAll, reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
-HWND FindVisible(const std::wstring& className, const std::wstring* caption) {
-  for (HWND hwnd : TopLevelWindows()) {
-    if (!IsWindowVisible(hwnd) || ClassOf(hwnd) != className) continue;
-    if (caption && TextOf(hwnd) != *caption) continue;
-    return hwnd;
-  }
-  return nullptr;
-}
-
-std::string ChildJson(HWND child) {
-  RECT rect{};
-  GetWindowRect(child, &rect);
-  std::string out = "{\"class\": " + JsonString(ClassOf(child));
-  out += ", \"id\": " + std::to_string(GetDlgCtrlID(child));
-  out += ", \"text\": " + JsonString(TextOf(child));
-  out += ", \"rect\": " + JsonRect(rect);
-  out += std::string(", \"visible\": ") + (IsWindowVisible(child) ? "true" : "false");
-  out += std::string(", \"enabled\": ") + (IsWindowEnabled(child) ? "true" : "false");
-  out += ", \"parent\": " + JsonHandle(GetParent(child));
-  out += ", \"hwnd\": " + JsonHandle(child) + "}";
-  return out;
-}
-
-std::string WindowJson(HWND hwnd) {
-  RECT rect{}, client{};
-  GetWindowRect(hwnd, &rect);
-  GetClientRect(hwnd, &client);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  std::string out = "{\"hwnd\": " + JsonHandle(hwnd);
-  out += ", \"class\": " + JsonString(ClassOf(hwnd));
-  out += ", \"caption\": " + JsonString(TextOf(hwnd));
-  out += std::string(", \"visible\": ") + (IsWindowVisible(hwnd) ? "true" : "false");
-  out += std::string(", \"enabled\": ") + (IsWindowEnabled(hwnd) ? "true" : "false");
-  out += std::string(", \"zoomed\": ") + (IsZoomed(hwnd) ? "true" : "false");
-  out += std::string(", \"iconic\": ") + (IsIconic(hwnd) ? "true" : "false");
-  out += ", \"rect\": " + JsonRect(rect);
-  out += ", \"client\": [" + std::to_string(client.right - client.left) + ", " +
-         std::to_string(client.bottom - client.top) + "]";
-  POINT origin{0, 0};
-  ClientToScreen(hwnd, &origin);
-  out +=
-      ", \"client_origin\": [" + std::to_string(origin.x) + ", " + std::to_string(origin.y) + "]";
-  out += ", \"owner\": " + JsonHandle(GetWindow(hwnd, GW_OWNER));
-  out += ", \"pid\": " + std::to_string(pid);
-  GUITHREADINFO thread{};
-  thread.cbSize = sizeof thread;
-  GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &thread);
-  out += ", \"thread_active\": " + JsonHandle(thread.hwndActive);
-  out += ", \"thread_focus\": " + JsonHandle(thread.hwndFocus);
-  out += std::string(", \"foreground\": ") + (GetForegroundWindow() == hwnd ? "true" : "false");
-  out += ", \"children\": [";
-  bool first = true;
-  for (HWND child : ChildWindows(hwnd)) {
-    out += first ? "" : ", ";
-    out += ChildJson(child);
-    first = false;
-  }
-  return out + "]}";
-}
-
-std::string DumpJson() {
-  std::string out = "{\"windows\": [";
-  bool first = true;
-  for (HWND hwnd : TopLevelWindows()) {
-    out += first ? "\n  " : ",\n  ";
-    out += WindowJson(hwnd);
-    first = false;
-  }
-  return out + "\n]}";
-}
-
-std::string WorkAreaJson() {
-  RECT work{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  return "{\"workarea\": " + JsonRect(work) + "}";
-}
-
-// The window that has the keyboard focus in the thread of `top`, or `top` itself.
-HWND FocusedControl(HWND top) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  DWORD thread = GetWindowThreadProcessId(top, nullptr);
-  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) return info.hwndFocus;
-  return top;
-}
 
 void PostKey(HWND target, WPARAM vk, wchar_t ch) {
   UINT scan = MapVirtualKeyW(static_cast<UINT>(vk), MAPVK_VK_TO_VSC);
@@ -206,18 +42,6 @@ void PostKey(HWND target, WPARAM vk, wchar_t ch) {
   PostMessageW(target, WM_KEYDOWN, vk, down);
   PostMessageW(target, WM_CHAR, ch, down);
   PostMessageW(target, WM_KEYUP, vk, up);
-}
-
-// A dialog box's OK button: the child button with id IDOK, else one whose text reads OK.
-HWND OkButton(HWND dialog) {
-  for (HWND child : ChildWindows(dialog)) {
-    if (GetDlgCtrlID(child) == IDOK) return child;
-  }
-  for (HWND child : ChildWindows(dialog)) {
-    std::wstring text = TextOf(child);
-    if (text == L"OK" || text == L"&OK" || text == L"확인") return child;
-  }
-  return nullptr;
 }
 
 bool WriteFile(const std::wstring& path, const std::string& content) {
@@ -230,36 +54,6 @@ bool WriteFile(const std::wstring& path, const std::string& content) {
 
 bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// One state of the watched windows: everything a user could tell apart, without positions of
-// windows that do not move.
-std::string WatchedState(const std::vector<std::wstring>& classes) {
-  std::string out;
-  auto add = [&out](HWND hwnd) {
-    out += out.empty() ? "" : ", ";
-    out += WindowJson(hwnd);
-  };
-  bool everyVisible = false;
-  for (const std::wstring& c : classes) everyVisible = everyVisible || c == L"*";
-  if (everyVisible) {
-    for (HWND hwnd : TopLevelWindows()) {
-      std::wstring name = ClassOf(hwnd);
-      bool watched = IsWindowVisible(hwnd) != FALSE;
-      for (const std::wstring& c : classes) watched = watched || c == name;
-      if (watched) add(hwnd);
-    }
-  } else {
-    // Looking the classes up directly costs far fewer calls than walking every window, which
-    // keeps the polling fast enough to catch states that last a few milliseconds.
-    for (const std::wstring& c : classes) {
-      for (HWND hwnd = FindWindowExW(nullptr, nullptr, c.c_str(), nullptr); hwnd;
-           hwnd = FindWindowExW(nullptr, hwnd, c.c_str(), nullptr)) {
-        if (OfOtherProcess(hwnd)) add(hwnd);
-      }
-    }
-  }
-  return "[" + out + "]";
 }
 
 int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
