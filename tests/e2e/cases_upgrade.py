@@ -76,6 +76,8 @@ INSTALLED = {"vanto.exe": DUMMY_VANTO}
 NO_UPDATE = [
     ("same-version-2.0", "2.0", "2.0", INSTALLED, INSTALLED),
     ("newer-local-2.1", "2.1", "2.0", INSTALLED, INSTALLED),
+    # A server VER that is no number reads as 0, silently.
+    ("server-ver-not-a-number", "1.5", "2.0.1", INSTALLED, INSTALLED),
     ("stale-backup-rotated", "2.0", "2.0", {"vanto.exe": DUMMY_VANTO, "vanto.old": STALE_BACKUP},
      INSTALLED),
     ("only-backup-kept", "2.0", "2.0", {"vanto.old": STALE_BACKUP}, {"vanto.old": STALE_BACKUP}),
