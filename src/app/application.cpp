@@ -55,6 +55,7 @@ void Application::SetTitle(std::wstring title) {
 }
 
 void Application::Terminate() {
+  terminated_ = true;
   PostQuitMessage(0);
 }
 

@@ -37,6 +37,7 @@ class Application {
 
   // Posts the quit message; the loop ends when it takes it.
   void Terminate();
+  bool Terminated() const { return terminated_; }
   // Shows the main window as the process was started and dispatches messages until the quit
   // message; returns at once when there is no main window.
   void RunLoop();
@@ -64,6 +65,7 @@ class Application {
   UniqueWindow window_;
   std::vector<std::unique_ptr<Form>> forms_;
   Form* mainForm_ = nullptr;
+  bool terminated_ = false;
 };
 
 template <class F, class... Args>

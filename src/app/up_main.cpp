@@ -1,5 +1,6 @@
 #include "app/up_main.h"
 
+#include "app/application.h"
 #include "app/control_ids.h"
 #include "app/wide.h"
 #include "net/fetch.h"
@@ -45,6 +46,9 @@ void TfrmUpmain::OnCommand(int controlId, int notification) {
 }
 
 void TfrmUpmain::btnUpClick() {
+  // Keys pressed while a download blocked the window reach it only after the step has finished;
+  // once the run is over they must not download and start the installer a second time.
+  if (App().Terminated()) return;
   update::UpgradeStep(update::RunState(), services_, *this, net::FetchOptions{});
 }
 

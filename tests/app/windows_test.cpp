@@ -307,7 +307,14 @@ TEST_F(WindowsTest, AWholeRunHandsOverToTheUpgradeWindowAndEnds) {
     EXPECT_EQ(TextOf(GetDlgItem(upgrade, kLblStateId)), kDone);
     EXPECT_EQ(TextOf(GetDlgItem(upgrade, kLblNameId)), c.installer ? L"setup.exe" : L"");
 
-    app.RunLoop();  // the first window's release, then the quit message
+    // Keys pressed while the download blocked the window arrive after the run has ended: they
+    // must not fetch and start the installer again.
+    HWND button = GetDlgItem(upgrade, kBtnUpId);
+    PostMessageW(button, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(button, WM_CHAR, L'\r', 0);
+    PostMessageW(button, WM_KEYUP, VK_RETURN, 0);
+
+    app.RunLoop();  // the first window's release, the keys, then the quit message
     EXPECT_FALSE(IsWindow(first));
     EXPECT_TRUE(IsWindowVisible(upgrade));
     EXPECT_TRUE(watcher.Boxes().empty());
