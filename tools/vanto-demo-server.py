@@ -29,7 +29,8 @@ Run-time control (only from the loopback interface, never logged as requests):
   GET /__control__/quit                            stop the server
 
 Every request line received is appended to the log file (--log) exactly as it arrived: bytes
-outside ASCII are kept as they were sent, one line per request.
+outside ASCII are kept as they were sent, one line per request. With --header-log, the header
+lines of each request follow in a file of their own, an empty line after each request.
 """
 
 import argparse
@@ -49,7 +50,9 @@ CONTROL_PREFIX = "/__control__/"
 class ServerState:
     """What can change while the server runs; shared by the request threads."""
 
-    def __init__(self, root, missing, slow_seconds, slow_paths, truncated, log_path):
+    def __init__(self, root, missing, slow_seconds, slow_paths, truncated, log_path,
+                 header_log_path=None):
+        self.header_log_path = header_log_path
         self.root = os.path.abspath(root)
         self.truncated = set(truncated)
         self.missing = set(missing)
@@ -63,6 +66,15 @@ class ServerState:
             return
         with self.lock, open(self.log_path, "ab") as log:
             log.write(raw_line.rstrip(b"\r\n") + b"\n")
+
+    def log_headers(self, headers):
+        """The header lines of one request as they were parsed, then an empty line."""
+        if not self.header_log_path:
+            return
+        lines = [f"{name}: {value}".encode("latin-1", errors="replace")
+                 for name, value in headers.items()]
+        with self.lock, open(self.header_log_path, "ab") as log:
+            log.write(b"".join(line + b"\n" for line in lines) + b"\n")
 
     def is_missing(self, path):
         with self.lock:
@@ -101,7 +113,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if len(words) >= 3 and words[-1].startswith(b"HTTP/"):
             target = urllib.parse.quote_from_bytes(b" ".join(words[1:-1]), safe="/?=&%:;,+@!$'()*~")
             self.raw_requestline = b" ".join([words[0], target.encode(), words[-1]]) + b"\r\n"
-        return super().parse_request()
+        parsed = super().parse_request()
+        if parsed and not self.raw_requestline.startswith(b"GET " + CONTROL_PREFIX.encode()):
+            self.state_of_server().log_headers(self.headers)
+        return parsed
 
     def state_of_server(self):
         return self.server.vanto_state
@@ -241,6 +256,9 @@ def parse_args(argv):
                         help="TCP port on 127.0.0.1; 0 picks a free one (default 8080)")
     parser.add_argument("--port-file", help="write the port to this file once listening")
     parser.add_argument("--log", help="append each request line received to this file")
+    parser.add_argument("--header-log", metavar="FILE",
+                        help="append the header lines of each request to this file, an empty "
+                        "line after each request")
     parser.add_argument("--missing", action="append", default=[], metavar="PATH",
                         help="answer 404 for this URL path (repeatable), e.g. /vanto/setup.exe")
     parser.add_argument("--slow", type=float, default=0.0, metavar="SECONDS",
@@ -274,7 +292,7 @@ def parse_args(argv):
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
     state = ServerState(args.root, args.missing, args.slow, args.slow_path, args.truncate,
-                        args.log)
+                        args.log, args.header_log)
     server = make_server(state, args.port)
     port = server.server_address[1]
     if args.write_info:

@@ -23,7 +23,8 @@ EARLY_STOPS = [
 ]
 
 
-def early_stop(run, registry, box_text):
+def early_stop(run, registry, box_text, look_at_box=None):
+    """`look_at_box`, when given, is called with the box before it is confirmed."""
     run.wine.set_vanto_key(registry)
     run.start()
     dialog = run.box("box", "no dialog box appeared")
@@ -36,6 +37,8 @@ def early_stop(run, registry, box_text):
         check_equal(text, box_text, "error text")
     check_equal(ours_visible(run.probe.dump()), [], "windows of ours visible behind the box")
     check_equal(run.vanto_files(), ["vanto.OLD"], "vanto folder while the box is up")
+    if look_at_box:
+        look_at_box(dialog)
 
     run.probe.press_ok()
     first = run.probe.wait(CLIENT_MAIN, CLIENT_MAIN_CAPTION)

@@ -157,16 +157,19 @@ class Wine:
 
     def set_vanto_key(self, values):
         """None removes the key; a dict gives its values: a str is REG_SZ, an int REG_DWORD and
-        ("expand", text) REG_EXPAND_SZ."""
+        ("expand", text) REG_EXPAND_SZ. A text with control characters, which the quoted form
+        cannot hold, is written as the bytes of the REG_SZ."""
         lines = ["Windows Registry Editor Version 5.00", "", f"[-{VANTO_KEY}]", ""]
         if values is not None:
             lines.append(f"[{VANTO_KEY}]")
             for name, value in values.items():
                 if isinstance(value, int):
                     lines.append(f'"{name}"=dword:{value:08x}')
-                elif isinstance(value, tuple):
-                    data = (value[1] + "\0").encode("utf-16-le")
-                    lines.append(f'"{name}"=hex(2):' + ",".join(f"{b:02x}" for b in data))
+                elif isinstance(value, tuple) or any(ord(c) < 0x20 for c in value):
+                    kind, text = value if isinstance(value, tuple) else ("sz", value)
+                    data = (text + "\0").encode("utf-16-le")
+                    code = 2 if kind == "expand" else 1
+                    lines.append(f'"{name}"=hex({code}):' + ",".join(f"{b:02x}" for b in data))
                 else:
                     escaped = value.replace("\\", "\\\\").replace('"', '\\"')
                     lines.append(f'"{name}"="{escaped}"')
@@ -295,14 +298,15 @@ class DemoServer:
     def __init__(self, script, root, log_dir, extra_args=()):
         self.root = root
         self.log = os.path.join(log_dir, "requests.log")
+        self.header_log = os.path.join(log_dir, "headers.log")
         port_file = os.path.join(log_dir, "port.txt")
-        for path in (self.log, port_file):
+        for path in (self.log, self.header_log, port_file):
             if os.path.exists(path):
                 os.remove(path)
         self.output = open(os.path.join(log_dir, "server.out"), "wb")
         self.process = subprocess.Popen(
             [sys.executable, script, "--root", root, "--port", "0", "--port-file", port_file,
-             "--log", self.log] + list(extra_args),
+             "--log", self.log, "--header-log", self.header_log] + list(extra_args),
             stdin=subprocess.DEVNULL, stdout=self.output, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file):
@@ -330,6 +334,14 @@ class DemoServer:
             return []
         with open(self.log, "rb") as source:
             return source.read().splitlines()
+
+    def header_blocks(self):
+        """The header lines of each request, a list per request."""
+        if not os.path.exists(self.header_log):
+            return []
+        with open(self.header_log, "rb") as source:
+            blocks = source.read().split(b"\n\n")
+        return [block.split(b"\n") for block in blocks if block]
 
     def stop(self):
         if self.process.poll() is None:
