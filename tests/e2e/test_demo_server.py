@@ -56,10 +56,11 @@ class DemoServerTest(unittest.TestCase):
         with open(os.path.join(cls.folder.name, "secret.txt"), "wb") as out:
             out.write(b"outside the root")
         cls.log = os.path.join(cls.folder.name, "requests.log")
+        cls.header_log = os.path.join(cls.folder.name, "headers.log")
         port_file = os.path.join(cls.folder.name, "port.txt")
         cls.process = subprocess.Popen(
             [sys.executable, SERVER, "--root", cls.root, "--port", "0", "--port-file", port_file,
-             "--log", cls.log, "--missing", "/vanto/gone.exe", "--write-info",
+             "--log", cls.log, "--header-log", cls.header_log, "--missing", "/vanto/gone.exe", "--write-info",
              "vanto/newvanto.ini", "--ver", "2.0", "--server-dir",
              "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능",
              "--exe-sig", "c2ln", "--slow-path", "/vanto/setup.exe", "--truncate",
@@ -111,6 +112,30 @@ class DemoServerTest(unittest.TestCase):
                     if body is not None:
                         self.assertEqual(got_body, body)
                     self.assertEqual(self.logged()[-1], request_line)
+
+    def test_header_log_shows_each_request_s_headers(self):
+        # (request, header lines logged): a line break that reaches the wire raw starts a header
+        # of its own, one sent percent-encoded stays in the target.
+        cases = [
+            (b"GET /vanto/setup.exe HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n",
+             [b"Host: 127.0.0.1", b"Accept: */*"]),
+            (b"GET /va%0D%0AX-Injected:%201%0D%0Anto/x HTTP/1.1\r\nHost: h\r\n\r\n",
+             [b"Host: h"]),
+            (b"GET /va HTTP/1.1\r\nX-Injected: 1\r\nnto/x HTTP/1.1\r\nHost: h\r\n\r\n",
+             None),
+        ]
+        for request, logged in cases:
+            with self.subTest(request=request):
+                size = os.path.getsize(self.header_log) if os.path.exists(self.header_log) else 0
+                exchange(self.port, request)
+                with open(self.header_log, "rb") as source:
+                    source.seek(size)
+                    lines = source.read().split(b"\n")
+                self.assertEqual(lines[-2:], [b"", b""], "an empty line after each request")
+                if logged is None:
+                    self.assertIn(b"X-Injected: 1", lines)
+                else:
+                    self.assertEqual(lines[:-2], logged)
 
     def test_truncated_answer_announces_the_whole_length(self):
         reply = exchange(self.port, b"GET /vanto/cut.exe HTTP/1.1\r\n\r\n")
