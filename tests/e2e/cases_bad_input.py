@@ -78,6 +78,8 @@ def info_fname_climbs_out(run):
             check(saved.read() == served, "escaped.ini differs from the served file")
         check_equal(names_in(os.path.join(run.wine.documents, "vanto")), ["Temp"],
                     "vanto folder of the documents")
+        check_equal(names_in(run.temp_dir), sorted([INSTALLER, INSTALLER + ".ran"]),
+                    "download folder")
     finally:
         if os.path.exists(escaped):
             os.remove(escaped)
@@ -97,6 +99,8 @@ def garbage(size, seed=7):
 INFO_FILES = [
     ("info-10mb-filler-after", lambda text: text.encode("ascii") + TEN_MB, True),
     ("info-10mb-filler-before", lambda text: TEN_MB + text.encode("ascii"), True),
+    ("info-10mb-one-line-before",
+     lambda text: b"x" * len(TEN_MB) + b"\r\n" + text.encode("ascii"), True),
     ("info-binary-garbage", lambda text: garbage(64 * 1024), False),
     ("info-utf16-bom", lambda text: b"\xff\xfe" + text.encode("utf-16-le"), True),
     ("info-ver-1e309", lambda text: text.replace("VER=2.0", "VER=1e309").encode("ascii"), False),
