@@ -154,23 +154,6 @@ int Resolve(const std::string& host, uint16_t port, bool ipv6, sockaddr_storage&
 
 }  // namespace
 
-TcpSocket::~TcpSocket() {
-  Close();
-}
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = -1;
-}
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 int TcpSocket::Connect(const std::string& host, uint16_t port, bool ipv6) {
   Close();
   if (host.find('\0') != std::string::npos) return kHostNotFound;

@@ -35,23 +35,6 @@ std::u16string ErrorText(DWORD error) {
 
 }  // namespace
 
-OutputFile::~OutputFile() {
-  Close();
-}
-
-OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = -1;
-}
-
-OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 bool OutputFile::Write(const void* data, size_t size) {
   if (!IsOpen()) return false;
   const char* bytes = static_cast<const char*>(data);
