@@ -30,6 +30,17 @@ def check_equal(actual, expected, what):
         raise CaseFailure(f"{what}: expected {expected!r}, got {actual!r}")
 
 
+def stop_process(process):
+    """Ends a process this harness started: politely first, then for sure."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 class Display:
     """Xvfb on a display it picks itself (-displayfd), so parallel runs never collide."""
 
@@ -60,13 +71,7 @@ class Display:
                        stderr=subprocess.DEVNULL, timeout=20, check=False)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self.log.close()
 
 
@@ -344,13 +349,7 @@ class DemoServer:
         return [block.split(b"\n") for block in blocks if block]
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self.output.close()
 
 

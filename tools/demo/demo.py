@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
-from harness import CaseFailure, Display, Probe, Wine, names_in  # noqa: E402
+from harness import CaseFailure, Display, Probe, Wine, names_in, stop_process  # noqa: E402
 
 PORT = 8080
 CLIENT_MAIN = "TfrmClientMain"
@@ -171,13 +171,7 @@ class Server:
         return text.splitlines() if text else []
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
         self.output.close()
 
 
