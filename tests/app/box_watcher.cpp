@@ -5,6 +5,8 @@ namespace {
 
 BoxWatcher* current = nullptr;  // one watcher at a time, on the test's thread
 
+}  // namespace
+
 std::wstring TextOf(HWND window) {
   wchar_t buffer[1024] = {};
   GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
@@ -16,8 +18,6 @@ std::wstring ClassOf(HWND window) {
   GetClassNameW(window, buffer, static_cast<int>(std::size(buffer)));
   return buffer;
 }
-
-}  // namespace
 
 BoxWatcher::BoxWatcher(std::vector<HWND> watched) : watched_(std::move(watched)) {
   current = this;

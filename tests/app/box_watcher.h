@@ -44,6 +44,10 @@ class BoxWatcher {
 
 // Dispatches what is queued, without waiting, as a modal box's loop would.
 void PumpPendingMessages();
+
+// A window's text and its class name.
+std::wstring TextOf(HWND window);
+std::wstring ClassOf(HWND window);
 // Takes a quit message from the queue; its code, or -1 when there was none.
 int TakeQuitMessage();
 

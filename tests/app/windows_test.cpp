@@ -20,24 +20,14 @@ namespace vanto::app {
 namespace {
 
 using test::BoxWatcher;
+using test::ClassOf;
 using test::PumpPendingMessages;
 using test::TakeQuitMessage;
+using test::TextOf;
 
 constexpr wchar_t kPreparing[] = L"업그레이드 준비중 입니다.";
 constexpr wchar_t kDownloading[] = L"업그레이드화일 다운로드중...";
 constexpr wchar_t kDone[] = L"다운로드가 완료 되었습니다. 잠시만 기다려 주세요...";
-
-std::wstring TextOf(HWND window) {
-  wchar_t buffer[1024] = {};
-  GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
-  return buffer;
-}
-
-std::wstring ClassOf(HWND window) {
-  wchar_t buffer[256] = {};
-  GetClassNameW(window, buffer, static_cast<int>(std::size(buffer)));
-  return buffer;
-}
 
 // A child's bounds in its parent's client coordinates.
 RECT BoundsOf(HWND child) {
