@@ -6,6 +6,7 @@
 #include <string>
 
 #include "update/fake_services.h"
+#include "update/ini_text.h"
 #include "update/netproc.h"
 #include "update/server_info.h"
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vanto::test::FakeServices services;
   const std::u16string path = u"C:\\docs\\vanto\\Temp\\newvanto.ini";
   services.iniFiles[path] =
-      vanto::test::DecodeIniBytes(std::string(reinterpret_cast<const char*>(data), size));
+      vanto::update::DecodeIniBytes(std::string(reinterpret_cast<const char*>(data), size));
   vanto::update::UpdateRunState state;
   state.Info.fileName = path;
   vanto::update::ReadServerInfo(state, services);

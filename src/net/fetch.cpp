@@ -26,7 +26,8 @@ class HttpClient {
     LineReader reader(*connection_);
     ResponseLimits limits;
     limits.maxBodyBytes = options_.maxBodyBytes;
-    ReadResponse(reader, body, limits);
+    const Response response = ReadResponse(reader, body, limits);
+    if (options_.onResponse) options_.onResponse(response);
   }
 
  private:

@@ -10,6 +10,8 @@
 
 namespace vanto::net {
 
+struct Response;
+
 struct FetchOptions {
   // A read that waits longer than this without a byte fails with EIdReadTimeout.
   int readTimeoutMs = 60000;
@@ -17,6 +19,9 @@ struct FetchOptions {
   std::uint64_t maxBodyBytes = std::numeric_limits<std::ptrdiff_t>::max();
   // Runs on the complete body before anything is saved; a check refuses the body by throwing.
   std::function<void(const BodyBuffer&)> checkBody;
+  // Sees the status line and headers of a successful response, before its body is checked; for
+  // tools that report what the server said.
+  std::function<void(const Response&)> onResponse;
 };
 
 // Raises one of the kinds of net/errors.h on failure; the file at `path` is then left as it was.

@@ -1,20 +1,25 @@
-// The in-memory INI reading must answer as the platform's service does (the same table runs
-// against the real one under Wine), or the update's tests would prove nothing.
+// The portable INI reading must answer as the platform's service does (the same table runs
+// against the real one under Wine), or the update's tests and the vendor's checks would prove
+// nothing.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/utf.h"
-#include "update/fake_services.h"
 #include "update/ini_cases.h"
+#include "update/ini_text.h"
 
 namespace vanto::test {
 namespace {
 
+using update::DecodeIniBytes;
+using update::ProfileStringFromText;
+
 TEST(FakeIniTest, AnswersAsThePlatformService) {
   for (const IniCase& c : kIniCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(platform::Utf16ToUtf8(ProfileStringFromText(c.text, c.section, c.key, u"dflt")),
+    EXPECT_EQ(platform::Utf16ToUtf8(ProfileStringFromText(DecodeIniBytes(IniCaseBytes(c)),
+                                                          c.section, c.key, u"dflt")),
               platform::Utf16ToUtf8(c.expected));
   }
 }

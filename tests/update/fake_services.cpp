@@ -1,11 +1,7 @@
 #include "update/fake_services.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
 #include "platform/utf.h"
+#include "update/ini_text.h"
 
 namespace vanto::test {
 namespace {
@@ -17,35 +13,8 @@ std::u16string StripFolderSlash(std::u16string path) {
   return path;
 }
 
-bool IsBlank(char16_t c) {
-  return c == u' ' || c == u'\t';
-}
-
-std::u16string Trim(const std::u16string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && IsBlank(text[first])) ++first;
-  while (last > first && IsBlank(text[last - 1])) --last;
-  return text.substr(first, last - first);
-}
-
 bool SameName(const std::u16string& a, const std::u16string& b) {
   return FakeServices::Lower(a) == FakeServices::Lower(b);
-}
-
-std::vector<std::u16string> Lines(const std::u16string& text) {
-  std::vector<std::u16string> lines;
-  std::u16string line;
-  for (char16_t c : text) {
-    if (c == u'\n' || c == u'\r') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line.push_back(c);
-    }
-  }
-  lines.push_back(line);
-  return lines;
 }
 
 class FakeKey : public platform::RegistryKey {
@@ -65,59 +34,6 @@ class FakeKey : public platform::RegistryKey {
 };
 
 }  // namespace
-
-std::u16string DecodeIniBytes(const std::string& bytes) {
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-      static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    return text;
-  }
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    return platform::Utf8ToUtf16(std::string_view(bytes).substr(3));
-  }
-  return platform::Utf8ToUtf16(bytes);
-}
-
-std::u16string ProfileStringFromText(const std::u16string& iniText, const std::u16string& section,
-                                     const std::u16string& key,
-                                     const std::u16string& defaultValue) {
-  constexpr size_t kLongest = 2047;
-  std::optional<std::u16string> found;
-  bool inSection = false;
-  bool sectionSeen = false;
-  for (const std::u16string& raw : Lines(iniText)) {
-    const std::u16string line = Trim(raw);
-    if (line.empty() || line.front() == u';') continue;
-    if (line.front() == u'[') {
-      const size_t close = line.find(u']');
-      const std::u16string name =
-          Trim(line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1));
-      // Only the first section of a name counts.
-      inSection = !sectionSeen && SameName(name, section);
-      if (inSection) sectionSeen = true;
-      continue;
-    }
-    if (!inSection) continue;
-    const size_t equals = line.find(u'=');
-    const std::u16string name = Trim(line.substr(0, equals));
-    if (!SameName(name, key)) continue;
-    std::u16string value =
-        equals == std::u16string::npos ? std::u16string() : Trim(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
-        value.back() == value.front()) {
-      value = value.substr(1, value.size() - 2);
-    }
-    found = value;
-    break;
-  }
-  std::u16string result = found ? *found : defaultValue;
-  if (result.size() > kLongest) result.resize(kLongest);
-  return result;
-}
 
 FakeServices::FakeServices() {
   specialFolders[platform::kFolderProgramFiles] = u"C:\\Program Files";
@@ -210,15 +126,11 @@ std::u16string FakeServices::ReadProfileString(const std::u16string& file,
                                                const std::u16string& key,
                                                const std::u16string& defaultValue) {
   Record("ReadProfileString " + Utf16ToUtf8(section) + " " + Utf16ToUtf8(key));
-  std::u16string text;
   auto found = iniFiles.find(file);
   if (found != iniFiles.end()) {
-    text = found->second;
-  } else {
-    std::ifstream in(std::filesystem::path(file), std::ios::binary);
-    if (in) text = DecodeIniBytes(std::string(std::istreambuf_iterator<char>(in), {}));
+    return update::ProfileStringFromText(found->second, section, key, defaultValue);
   }
-  return ProfileStringFromText(text, section, key, defaultValue);
+  return update::ProfileStringFromFile(file, section, key, defaultValue);
 }
 
 std::intptr_t FakeServices::ShellOpen(const std::u16string& file) {

@@ -1,5 +1,6 @@
 // A platform::Services that keeps files, folders, the registry key and the special folders in
-// memory and records every call in order, so tests can check what the update did and when.
+// memory and records every call in order, so tests can check what the update did and when. INI
+// files are read by the portable reader of update/ini_text.h.
 #pragma once
 
 #include <cstdint>
@@ -13,16 +14,6 @@
 #include "platform/services.h"
 
 namespace vanto::test {
-
-// What GetPrivateProfileStringW answers for `section`/`key` in an INI text, closely enough for
-// the update's use: names compare without regard to letter case, blanks around keys and values
-// are dropped, one pair of matching quotes around a value is removed, ";" lines are comments, the
-// first occurrence wins and the answer is cut to 2047 characters.
-std::u16string ProfileStringFromText(const std::u16string& iniText, const std::u16string& section,
-                                     const std::u16string& key, const std::u16string& defaultValue);
-
-// The text of an INI file's bytes: UTF-16LE after its byte-order mark, otherwise UTF-8.
-std::u16string DecodeIniBytes(const std::string& bytes);
 
 class FakeServices : public platform::Services {
  public:
