@@ -89,10 +89,10 @@ std::u16string ProfileStringFromText(std::u16string_view iniText, std::u16string
   for (std::u16string_view raw : Lines(iniText)) {
     const std::u16string_view line = Trim(raw);
     if (line.empty() || line.front() == u';') continue;
-    if (line.front() == u'[') {
-      const size_t close = line.find(u']');
-      const std::u16string_view name =
-          Trim(line.substr(1, close == line.npos ? line.npos : close - 1));
+    // A "[" without its "]" starts no section: the line is one more of the current section.
+    const size_t close = line.front() == u'[' ? line.find(u']') : line.npos;
+    if (close != line.npos) {
+      const std::u16string_view name = Trim(line.substr(1, close - 1));
       // Only the first section of a name counts.
       inSection = !sectionSeen && SameName(name, section);
       if (inSection) sectionSeen = true;
@@ -101,7 +101,8 @@ std::u16string ProfileStringFromText(std::u16string_view iniText, std::u16string
     if (!inSection) continue;
     const size_t equals = line.find(u'=');
     if (!SameName(Trim(line.substr(0, equals)), key)) continue;
-    found = equals == line.npos ? std::u16string_view() : Unquoted(Trim(line.substr(equals + 1)));
+    // A key without "=" has no value: the default answers for it, also over a later "k=v".
+    if (equals != line.npos) found = Unquoted(Trim(line.substr(equals + 1)));
     break;
   }
   std::u16string result(found ? *found : defaultValue);
