@@ -2,12 +2,17 @@
 download, failed installer downloads with their retry, names in Korean, refused signatures."""
 
 import os
+import shutil
+import sys
 import time
 
 from e2e_context import (DIALOG, DUMMY_VANTO, INSTALLER, STATE_DOWNLOADING, TITLE, UPMAIN,
                          UPMAIN_CAPTION, UPGRADE_WINDOW_LAYOUT, APPLICATION, CLIENT_MAIN,
                          dialog_text, installer_starts, visible)
-from harness import check, check_equal, names_in
+from harness import check, check_equal, names_in, sign_installer
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "site"))
+from web_servers import WebServer  # noqa: E402
 
 def upgrade_installs(run):
     base = run.serve("2.0", extra_args=["--slow", "2", "--slow-path", "/vanto/" + INSTALLER])
@@ -209,13 +214,51 @@ def installer_fails(run, spoil, box_text):
     check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
 
 
+def upgrade_from_nginx_site(run):
+    """A site written by vanto-site make (its Windows build, under Wine), served by nginx."""
+    check(run.args.site_tool is not None, "no --site-tool given")
+    root = os.path.join(run.args.work, "site-" + run.case)
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(os.path.join(root, "in"))
+    for folder in (run.args.work, root):
+        os.chmod(folder, 0o755)
+    installer = os.path.join(root, "in", INSTALLER)
+    shutil.copyfile(run.args.installer, installer)
+    run.server = WebServer("nginx", root, os.path.join(root, "conf"))
+    base = run.server.base + "vanto/"
+
+    def windows(path):
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    rc = run.wine.run([run.args.site_tool, "make", "--version", "2.0", "--installer",
+                       windows(installer), "--server-dir", base, windows(os.path.join(root,
+                                                                                   "vanto"))],
+                      name="vanto-site-make")
+    check_equal(rc, 0, "vanto-site make: " + run.wine.output_of("vanto-site-make").decode())
+    if run.args.signing_key:
+        # The Windows build cannot sign: the signature is added as the Linux build would.
+        with open(installer, "rb") as source:
+            signature = sign_installer(run.args.signing_key, "2.0", source.read())
+        with open(os.path.join(root, "vanto", "newvanto.ini"), "ab") as info:
+            info.write(b"ExeSig=" + signature.encode() + b"\r\n")
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    run.start()
+    check_equal(run.wait_exit(), 0, "exit code")
+    states = run.states()
+    check_equal(visible(states, DIALOG), [], "dialog boxes")
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
+    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, open(installer, "rb") as sent:
+        check(got.read() == sent.read(), "the downloaded installer differs from the served one")
+
+
 CASES = (
     [("upgrade-1.5-to-2.0", upgrade_installs)] +
     [(name, lambda run, l=local, v=server, b=before, a=after: no_update(run, l, v, b, a))
      for name, local, server, before, after in NO_UPDATE] +
     [("input-during-download", input_during_download),
      ("installer-404-then-retry", installer_missing_then_retry),
-     ("korean-installer-name", korean_installer_name)] +
+     ("korean-installer-name", korean_installer_name),
+     ("upgrade-from-nginx-site", upgrade_from_nginx_site)] +
     [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
      for name, spoil, box in INSTALLER_FAILURES])
 SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
