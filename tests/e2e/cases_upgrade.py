@@ -241,6 +241,11 @@ def upgrade_from_nginx_site(run):
             signature = sign_installer(run.args.signing_key, "2.0", source.read())
         with open(os.path.join(root, "vanto", "newvanto.ini"), "ab") as info:
             info.write(b"ExeSig=" + signature.encode() + b"\r\n")
+    # The Windows build's check reads the file with the system's own INI reader.
+    rc = run.wine.run([run.args.site_tool, "check", base, "--installed", "1.5"],
+                      name="vanto-site-check")
+    report = run.wine.output_of("vanto-site-check").decode()
+    check(rc == 0 and "upgrades to" in report, "vanto-site check: %d\n%s" % (rc, report))
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     run.start()
     check_equal(run.wait_exit(), 0, "exit code")
