@@ -74,6 +74,29 @@ FileCreation CreateOutputFile(const std::u16string& path) {
   return result;
 }
 
+bool IsFileOrNothing(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  // Device names (NUL, COM1, ...) answer with attributes too; only a disk file is a file.
+  HANDLE h = CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;  // a file we may not open; the rename will tell
+  const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+  CloseHandle(h);
+  return disk;
+}
+
+FileReplacement ReplaceWith(const std::u16string& from, const std::u16string& to) {
+  FileReplacement result;
+  result.replaced = MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!result.replaced) result.errorText = ErrorText(GetLastError());
+  return result;
+}
+
 std::u16string FullPathName(const std::u16string& path) {
   DWORD needed = GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
   if (needed == 0) return path;
