@@ -73,8 +73,13 @@ void MoveExecutableAside(UpdateRunState& state, platform::Services& services,
   state.BackupLeftByEndedRun = backupIsTheOnlyCopy && !state.ExecutableMovedAside;
 }
 
+// A documents folder that could not be looked up leaves a path from the root of the current
+// drive: no folder is made there, so that nothing is saved outside the user's own folders unless
+// that place already exists.
 void PrepareDownloadFolder(UpdateRunState& state, platform::Services& services) {
-  state.TempDir = DocumentsFolder(services) + kDownloadFolder;
+  const std::u16string documents = DocumentsFolder(services);
+  state.TempDir = documents + kDownloadFolder;
+  if (documents.empty()) return;
   if (!services.DirectoryExists(state.TempDir)) ForceDirectories(services, state.TempDir);
 }
 

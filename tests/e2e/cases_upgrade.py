@@ -317,29 +317,41 @@ def disk_full_run(run, disk, retry):
     check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
 
 
-# The user's documents folder elsewhere: (case, its path). The whole upgrade runs from there.
-# Near MAX_PATH the installer's path is 259 characters, its staging file's beyond 260.
+# The user's documents folder elsewhere: (case, its path, whether the platform names it). The
+# whole upgrade runs from there. Near MAX_PATH the installer's path is 259 characters, its
+# staging file's beyond 260; past MAX_PATH, Wine names the usual documents folder instead.
 NEAR_MAX_PATH = "C:\\" + "\\".join(["d" * 50] * 4) + "\\" + "e" * 25
 DOCUMENTS_FOLDERS = [
-    ("documents-korean", "C:\\사용자 문서\\내 문서"),
-    ("documents-near-max-path", NEAR_MAX_PATH),
+    ("documents-korean", "C:\\사용자 문서\\내 문서", True),
+    ("documents-near-max-path", NEAR_MAX_PATH, True),
+    ("documents-past-max-path", NEAR_MAX_PATH + "f" * 40, False),
 ]
 
 
-def upgrade_from_documents(run, windows_path):
-    with machine_faults.documents_folder(run, windows_path):
+def upgrade_from_documents(run, windows_path, named):
+    with machine_faults.documents_folder(run, windows_path) as moved:
         base = run.serve("2.0")
         run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
         run.start()
         check_equal(run.wait_exit(), 0, "exit code")
         states = run.states()
         check_equal(visible(states, DIALOG), [], "boxes shown")
-        check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts from there")
-        check_equal(sorted(names_in(run.temp_dir)),
-                    sorted([INSTALLER, INSTALLER + ".ran", "newvanto.ini"]), "download folder")
-        check_equal(names_in(os.path.join(run.wine.documents, "vanto")), [],
-                    "the usual documents folder")
-        check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
+        if named:
+            check_upgraded_in(run)
+            check_equal(names_in(os.path.join(run.wine.documents, "vanto")), [],
+                        "the usual documents folder")
+        else:
+            check_equal(names_in(moved), [], "the documents folder past MAX_PATH")
+    if not named:
+        check_upgraded_in(run)
+
+
+def check_upgraded_in(run):
+    """The installer saved into and started from the run's download folder."""
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts from there")
+    check_equal(sorted(names_in(run.temp_dir)),
+                sorted([INSTALLER, INSTALLER + ".ran", "newvanto.ini"]), "download folder")
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
 
 
 CASES = (
@@ -354,7 +366,7 @@ CASES = (
     [(name, lambda run, p=path, v=ver, s=stale: killed_then_run_again(run, p, v, s))
      for name, path, ver, stale in KILLED_RUNS] +
     [(name, lambda run, r=retry: disk_full(run, r)) for name, retry in DISK_FULL] +
-    [(name, lambda run, p=path: upgrade_from_documents(run, p))
-     for name, path in DOCUMENTS_FOLDERS])
+    [(name, lambda run, p=path, n=named: upgrade_from_documents(run, p, n))
+     for name, path, named in DOCUMENTS_FOLDERS])
 SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
                 for name, spoil, box in SIGNATURE_REFUSALS]

@@ -400,18 +400,21 @@ TEST_F(FetchTest, ReplacingTheOlderFile) {
     bool stagingNameIsAFolder;  // so nothing can be staged
     bool holdTargetOpen;        // another process holds the older file without sharing
     bool expectSaved;
+    bool nearMaxPath = false;  // the target's path 259 characters long, the staging file's more
   } cases[] = {
       {"plain", false, false, false, true},
       {"stale staging file is overwritten", true, false, false, true},
       {"staging name taken by a folder", false, true, false, false},
       // Only Windows refuses to replace a file that is open without sharing.
       {"older file held open", false, false, true, !kOnWindows},
+      {"staging file past MAX_PATH", true, false, false, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedServer server;
     server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew");
-    const std::u16string path = dir_.File(u"setup.exe");
+    std::u16string path = dir_.File(u"setup.exe");
+    if (c.nearMaxPath) path = dir_.File(std::u16string(259 - dir_.File(u"").size(), u'n'));
     std::filesystem::remove_all(std::filesystem::path(Staging(path)));
     std::optional<platform::FileCreation> holder;
     if (c.holdTargetOpen) {

@@ -191,11 +191,13 @@ TEST_F(StartupSequenceTest, DownloadFolderTable) {
     std::vector<std::u16string> existing;  // below the documents folder
     std::u16string unmakeable;
     std::vector<std::u16string> expectMade;
+    bool documentsLookupFails = false;  // a path from the root of the current drive is left
   } cases[] = {
       {"present", {u"\\vanto", u"\\vanto\\Temp"}, u"", {}},
       {"parent present", {u"\\vanto"}, u"", {u"\\vanto\\Temp"}},
       {"nothing present", {}, u"", {u"\\vanto", u"\\vanto\\Temp"}},
       {"cannot be made", {}, u"\\vanto", {}},
+      {"documents folder not found", {}, u"", {}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -206,11 +208,13 @@ TEST_F(StartupSequenceTest, DownloadFolderTable) {
       services.unmakeableFolders.insert(
           FakeServices::Lower(u"C:\\Users\\user\\Documents" + c.unmakeable));
     }
+    if (c.documentsLookupFails) services.specialFolders[platform::kFolderPersonal] = u"";
     RecordingHost host;
     UpdateRunState state;
     StartupSequence(state, services, host, fetch_);
 
-    EXPECT_EQ(state.TempDir, u"C:\\Users\\user\\Documents\\vanto\\Temp\\");
+    EXPECT_EQ(state.TempDir, c.documentsLookupFails ? u"\\vanto\\Temp\\"
+                                                    : u"C:\\Users\\user\\Documents\\vanto\\Temp\\");
     for (const auto& sub : c.expectMade) {
       EXPECT_TRUE(services.HasFolder(u"C:\\Users\\user\\Documents" + sub));
     }
