@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks a built vantoup.exe: PE32 for i386 (or PE32+ for x86-64 with --machine x64), the GUI
 subsystem, a manifest, a version resource of 1.0.0.0, a nine-image icon, imports of system
-DLLs only, terminal-server awareness and the DLL search restricted to the system folder. Prints one line per check and exits 1 when any fails."""
+DLLs only, terminal-server awareness and the DLL search restricted to the system folder. Prints
+one line per check and exits 1 when any fails."""
 import argparse
 import struct
 import sys
