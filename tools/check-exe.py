@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks a built vantoup.exe: PE32 for i386 (or PE32+ for x86-64 with --machine x64), the GUI
-subsystem, a manifest, a version resource of 1.0.0.0, a nine-image icon, and imports of system
-DLLs only. Prints one line per check and exits 1 when any fails."""
+subsystem, a manifest, a version resource of 1.0.0.0, a nine-image icon, imports of system
+DLLs only, terminal-server awareness and the DLL search restricted to the system folder. Prints
+one line per check and exits 1 when any fails."""
 import argparse
 import struct
 import sys
@@ -12,6 +13,7 @@ SYSTEM_DLLS = {
     "ntdll.dll", "crypt32.dll", "uxtheme.dll", "version.dll", "comdlg32.dll",
 }
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 
 
 class Pe:
@@ -25,7 +27,7 @@ class Pe:
         self.machine, nsections, _, _, _, optsize, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
-        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
         dirs = opt + (96 if self.magic == 0x10B else 112)
         self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(16)]
         self.sections = []
@@ -82,6 +84,16 @@ class Pe:
         return out
 
 
+def terminal_server_aware(pe):
+    return bool(pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
+
+
+def restricts_dll_search(pe):
+    """The entry asks for the system folder only; the call is looked up by name (older systems
+    lack it), so its name is in the image either as an import or as the looked-up text."""
+    return b"SetDefaultDllDirectories\0" in pe.data
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("exe")
@@ -104,6 +116,9 @@ def main():
     dlls = pe.imports()
     foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS and not d.lower().startswith("api-ms-")]
     check("imports only system DLLs", not foreign, ", ".join(foreign or dlls))
+    check("terminal-server aware", terminal_server_aware(pe),
+          "DllCharacteristics %#x" % pe.dll_characteristics)
+    check("DLLs from the system folder only", restricts_dll_search(pe))
     manifest = b"".join(d for _, d in res.get(RT_MANIFEST, []))
     check("manifest with common controls 6 and asInvoker",
           b"Microsoft.Windows.Common-Controls" in manifest and b"6.0.0.0" in manifest

@@ -14,6 +14,18 @@
 
 namespace {
 
+// DLLs are looked for in the system folder only, never beside the program or in the current
+// folder, where anyone who can write a download could plant one. Looked up by name: systems
+// without the loader update lack the call, and the program must still start there.
+void LoadDllsFromTheSystemFolderOnly() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return;
+  auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int Run(HINSTANCE instance) {
   using namespace vanto;
   // Version numbers are read with the user's decimal separator, taken once, here.
@@ -44,6 +56,7 @@ int Run(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  LoadDllsFromTheSystemFolderOnly();
   try {
     return Run(instance);
   } catch (const std::exception& error) {

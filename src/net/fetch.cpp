@@ -35,26 +35,59 @@ class HttpClient {
   std::optional<Connection> connection_;
 };
 
-// The whole body in one go. A write that fails leaves no half file behind, unless the target is
-// not an ordinary file (a device must never be unlinked).
-void Save(const BodyBuffer& body, const std::u16string& path) {
-  platform::FileCreation creation = platform::CreateOutputFile(path);
-  if (!creation.file.IsOpen()) {
-    throw EFCreateError(u"Cannot create file \"" + platform::FullPathName(path) + u"\". " +
-                        creation.errorText);
-  }
-  bool written = true;
+// Where the body is written before it takes the target's place: beside the target, so that the
+// rename stays on one volume, and always the same name, so that a run that was ended while saving
+// leaves at most one such file, which the next save of that target overwrites.
+std::u16string StagingPath(const std::u16string& path) {
+  return path + u".part";
+}
+
+[[noreturn]] void ThrowCreateError(const std::u16string& path, const std::u16string& reason) {
+  throw EFCreateError(u"Cannot create file \"" + platform::FullPathName(path) + u"\". " + reason);
+}
+
+// Writes every block; false at the first one the platform refuses.
+bool WriteBody(const BodyBuffer& body, platform::OutputFile& file) {
   for (std::span<const char> block : body.Blocks()) {
-    if (!creation.file.Write(block.data(), block.size())) {
-      written = false;
-      break;
-    }
+    if (!file.Write(block.data(), block.size())) return false;
   }
+  return true;
+}
+
+// A folder or a device at the path is written to directly: a rename must never take its place.
+// A write that fails leaves no half file behind, unless the target is not an ordinary file (a
+// device must never be unlinked).
+void SaveInPlace(const BodyBuffer& body, const std::u16string& path) {
+  platform::FileCreation creation = platform::CreateOutputFile(path);
+  if (!creation.file.IsOpen()) ThrowCreateError(path, creation.errorText);
+  const bool written = WriteBody(body, creation.file);
   const bool removable = !written && creation.file.IsRegularFile();
   creation.file.Close();
   if (!written) {
     if (removable) platform::RemoveFile(path);
     throw EWriteError(u"Stream write error");
+  }
+}
+
+// The whole body in one go. An older file of that name is replaced only once every byte is on
+// disk, so a full disk or an ended run never costs it; the staging file never outlives a failure.
+// Errors name the target, as the user knows no other file.
+void Save(const BodyBuffer& body, const std::u16string& path) {
+  if (!platform::IsFileOrNothing(path)) return SaveInPlace(body, path);
+  const std::u16string staging = StagingPath(path);
+  platform::FileCreation creation = platform::CreateOutputFile(staging);
+  if (!creation.file.IsOpen()) ThrowCreateError(path, creation.errorText);
+  const bool written = WriteBody(body, creation.file);
+  const bool removable = creation.file.IsRegularFile();
+  creation.file.Close();
+  if (!written) {
+    if (removable) platform::RemoveFile(staging);
+    throw EWriteError(u"Stream write error");
+  }
+  const platform::FileReplacement replacement = platform::ReplaceWith(staging, path);
+  if (!replacement.replaced) {
+    if (removable) platform::RemoveFile(staging);
+    ThrowCreateError(path, replacement.errorText);
   }
 }
 

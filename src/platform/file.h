@@ -29,7 +29,7 @@ class OutputFile {
 };
 
 struct FileCreation {
-  OutputFile file;          // open when the creation succeeded
+  OutputFile file;           // open when the creation succeeded
   std::u16string errorText;  // the platform's text for the failure, trailing blanks, control
                              // characters and periods removed
 };
@@ -37,6 +37,17 @@ struct FileCreation {
 // Creates `path` for reading and writing, shared with nobody, truncating an existing file, with
 // normal attributes.
 FileCreation CreateOutputFile(const std::u16string& path);
+// True when nothing is at `path` or an ordinary file is: what may be replaced by renaming over it.
+// Folders and devices are not (a device must keep being the device).
+bool IsFileOrNothing(const std::u16string& path);
+
+struct FileReplacement {
+  bool replaced = false;
+  std::u16string errorText;  // the platform's text, trimmed as for the creation
+};
+
+// Puts the file `from` in the place of `to` in one step, replacing a file there.
+FileReplacement ReplaceWith(const std::u16string& from, const std::u16string& to);
 // The path made absolute and normalised, as the platform would name the file.
 std::u16string FullPathName(const std::u16string& path);
 // Removes a file; false when it could not be removed.

@@ -39,6 +39,7 @@ struct UpdateRunState {
   std::u16string ExecutablePath;  // ProgramFilesFolder + "\vanto\vanto.exe"
   std::u16string BackupPath;      // the same with ".OLD"
   bool ExecutableMovedAside = false;
+  bool BackupLeftByEndedRun = false;  // found aside with no vanto.exe: the backup is the program
   bool InstallerOpened = false;
 
   // The vendor key every installer must be signed with; none in a build without one.

@@ -54,23 +54,32 @@ std::u16string OrDefault(std::u16string text, const std::u16string& defaultText)
   return text.empty() ? defaultText : text;
 }
 
-// The old backup makes room for the new one. When the program itself is missing (an earlier
-// installer failed after it had been moved aside), the backup is the only copy left and stays.
-void RemoveOldBackup(platform::Services& services) {
-  if (services.FileExists(ProgramFilesFolder(services) + kBackupName) &&
-      services.FileExists(ProgramFilesFolder(services) + kExecutableName)) {
-    services.Delete(ProgramFilesFolder(services) + kBackupName);
-  }
+// The old backup makes room for the new one. When the program itself is missing (an earlier run
+// was ended, or its installer failed, after the program had been moved aside), the backup is the
+// only copy left: it stays, and the answer is true.
+bool RemoveOldBackup(platform::Services& services) {
+  if (!services.FileExists(ProgramFilesFolder(services) + kBackupName)) return false;
+  if (!services.FileExists(ProgramFilesFolder(services) + kExecutableName)) return true;
+  services.Delete(ProgramFilesFolder(services) + kBackupName);
+  return false;
 }
 
-void MoveExecutableAside(UpdateRunState& state, platform::Services& services) {
+void MoveExecutableAside(UpdateRunState& state, platform::Services& services,
+                         bool backupIsTheOnlyCopy) {
   state.ExecutablePath = ProgramFilesFolder(services) + kExecutableName;
   state.BackupPath = ChangeFileExt(state.ExecutablePath, kBackupExtension);
   state.ExecutableMovedAside = services.Move(state.ExecutablePath, state.BackupPath);
+  // Unless the program came back meanwhile, the backup found is the program aside.
+  state.BackupLeftByEndedRun = backupIsTheOnlyCopy && !state.ExecutableMovedAside;
 }
 
+// A documents folder that could not be looked up leaves a path from the root of the current
+// drive: no folder is made there, so that nothing is saved outside the user's own folders unless
+// that place already exists.
 void PrepareDownloadFolder(UpdateRunState& state, platform::Services& services) {
-  state.TempDir = DocumentsFolder(services) + kDownloadFolder;
+  const std::u16string documents = DocumentsFolder(services);
+  state.TempDir = documents + kDownloadFolder;
+  if (documents.empty()) return;
   if (!services.DirectoryExists(state.TempDir)) ForceDirectories(services, state.TempDir);
 }
 
@@ -86,9 +95,9 @@ void ReadLocalSettings(UpdateRunState& state, platform::RegistryKey& key) {
 
 void StartupSequence(UpdateRunState& state, platform::Services& services, StartupHost& host,
                      const net::FetchOptions& fetchOptions) {
-  RemoveOldBackup(services);
+  const bool backupIsTheOnlyCopy = RemoveOldBackup(services);
   services.Sleep(500);
-  MoveExecutableAside(state, services);
+  MoveExecutableAside(state, services, backupIsTheOnlyCopy);
   PrepareDownloadFolder(state, services);
 
   {
@@ -106,7 +115,7 @@ void StartupSequence(UpdateRunState& state, platform::Services& services, Startu
 }
 
 void RestoreExecutableIfNotUpgraded(const UpdateRunState& state, platform::Services& services) {
-  if (state.ExecutableMovedAside && !state.InstallerOpened) {
+  if ((state.ExecutableMovedAside || state.BackupLeftByEndedRun) && !state.InstallerOpened) {
     services.Move(state.BackupPath, state.ExecutablePath);
   }
 }

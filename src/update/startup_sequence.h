@@ -24,7 +24,8 @@ class StartupHost {
 void StartupSequence(UpdateRunState& state, platform::Services& services, StartupHost& host,
                      const net::FetchOptions& fetchOptions);
 
-// At process end: if this run moved the program aside and opened no installer, move it back.
+// At process end: if the program is aside (moved by this run, or left there by one that was
+// ended) and this run opened no installer, move it back. Never replaces a vanto.exe.
 void RestoreExecutableIfNotUpgraded(const UpdateRunState& state, platform::Services& services);
 
 }  // namespace vanto::update

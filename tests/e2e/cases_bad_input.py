@@ -7,6 +7,7 @@ import random
 import re
 import time
 
+import machine_faults
 from cases_startup import early_stop, info_fails
 from e2e_context import (APPLICATION, CLIENT_MAIN, DIALOG, DUMMY_VANTO, INSTALLER,
                          STATE_DOWNLOADING, TITLE, UPMAIN, dialog_text, installer_starts, visible)
@@ -166,6 +167,26 @@ def exe_dir_names_a_folder(run):
     check_equal(run.vanto_files(), ["vanto.exe"], "vanto folder after the run")
 
 
+# A decimal comma chosen by the user: (case, local Ver, server VER, whether it upgrades). Both
+# numbers follow the user's separator; a vendor's "2.0" is no number there and reads as 0.
+DECIMAL_COMMA = [
+    ("decimal-comma-upgrades", "1,5", "2,0", True),
+    ("decimal-comma-vendor-dot-is-0", "1,5", "2.0", False),
+]
+
+
+def decimal_comma(run, local, server, upgrades):
+    with machine_faults.decimal_separator(run, ","):
+        base = run.serve(server, extra_args=SLOW_INSTALLER)
+        run.wine.set_vanto_key({"Ver": local, "ServerDir": base})
+        if upgrades:
+            run.start()
+            expect_upgrade(run, INFO_REQUEST)
+        else:
+            run.start(watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG, "*"))
+            expect_no_update(run)
+
+
 # Outcomes ------------------------------------------------------------------------------------
 
 def expect_upgrade(run, info_request):
@@ -200,4 +221,6 @@ CASES = (
      ("info-fname-dot-dot", info_fname_climbs_out)] +
     [(name, lambda run, m=make, u=upgrades: odd_info_file(run, m, u))
      for name, make, upgrades in INFO_FILES] +
-    [("exe-dir-names-a-folder", exe_dir_names_a_folder)])
+    [("exe-dir-names-a-folder", exe_dir_names_a_folder)] +
+    [(name, lambda run, l=local, v=server, u=upgrades: decimal_comma(run, l, v, u))
+     for name, local, server, upgrades in DECIMAL_COMMA])

@@ -6,6 +6,8 @@ import shutil
 import sys
 import time
 
+import machine_faults
+
 from e2e_context import (DIALOG, DUMMY_VANTO, INSTALLER, STATE_DOWNLOADING, TITLE, UPMAIN,
                          UPMAIN_CAPTION, UPGRADE_WINDOW_LAYOUT, APPLICATION, CLIENT_MAIN,
                          dialog_text, installer_starts, visible)
@@ -85,7 +87,9 @@ NO_UPDATE = [
     ("server-ver-not-a-number", "1.5", "2.0.1", INSTALLED, INSTALLED),
     ("stale-backup-rotated", "2.0", "2.0", {"vanto.exe": DUMMY_VANTO, "vanto.old": STALE_BACKUP},
      INSTALLED),
-    ("only-backup-kept", "2.0", "2.0", {"vanto.old": STALE_BACKUP}, {"vanto.old": STALE_BACKUP}),
+    # Left aside by a run that was ended: the backup is the program, and comes back.
+    ("only-backup-restored", "2.0", "2.0", {"vanto.old": STALE_BACKUP},
+     {"vanto.exe": STALE_BACKUP}),
     ("nothing-installed", "2.0", "2.0", {}, {}),
 ]
 
@@ -256,6 +260,147 @@ def upgrade_from_nginx_site(run):
         check(got.read() == sent.read(), "the downloaded installer differs from the served one")
 
 
+# The program is killed at a step of a run: (case, the download it is killed in, the server's
+# VER on the next run, whether a staging file of a killed save lies in the download folder).
+# The next run puts vanto.exe back or completes the upgrade; the only copy is never lost.
+KILLED_RUNS = [
+    ("killed-in-info-then-nothing-newer", "/vanto/newvanto.ini", "1.5", False),
+    ("killed-in-installer-then-nothing-newer", "/vanto/" + INSTALLER, "1.5", False),
+    ("killed-in-installer-then-upgrade", "/vanto/" + INSTALLER, "2.0", False),
+    ("killed-in-save-then-upgrade", "/vanto/" + INSTALLER, "2.0", True),
+]
+
+
+def killed_then_run_again(run, slow_path, next_ver, stale_part):
+    base = run.serve("2.0", extra_args=["--slow", "60", "--slow-path", slow_path])
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    run.start()
+    if slow_path.endswith(INSTALLER):
+        run.wait_window(UPMAIN, lambda w: run.label(w, "LblState") == STATE_DOWNLOADING,
+                        "the download text")
+    else:
+        deadline = time.monotonic() + 20
+        while not run.server.request_lines() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        check(run.server.request_lines(), "the information file was never asked for")
+    run.shot("before-kill")
+    run.process.kill()
+    run.process.wait()
+    run.states()
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder after the kill")
+    check(INSTALLER not in names_in(run.temp_dir), "an installer was saved by the killed run")
+    if stale_part:
+        with open(os.path.join(run.temp_dir, INSTALLER + ".part"), "wb") as out:
+            out.write(b"the first half of an installer")
+
+    run.server.stop()
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": run.serve(next_ver)})
+    run.start()
+    check_equal(run.wait_exit(), 0, "exit code of the next run")
+    states = run.states()
+    check_equal(visible(states, DIALOG), [], "boxes shown")
+    if next_ver == "1.5":
+        check_equal(run.vanto_contents(), {"vanto.exe": DUMMY_VANTO}, "vanto folder")
+        check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder")
+        return
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
+    check_equal(sorted(names_in(run.temp_dir)),
+                sorted([INSTALLER, INSTALLER + ".ran", "newvanto.ini"]), "download folder")
+    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, \
+            open(run.args.installer, "rb") as sent:
+        check(got.read() == sent.read(), "the saved installer differs from the served one")
+
+
+# The disk of the download folder is full while the installer is saved (a tmpfs smaller than
+# it): (case, whether space is freed and the step retried, or the window closed).
+OLDER_INSTALLER = b"the installer of an earlier attempt\n"
+DISK_FULL = [("disk-full-then-retry", True), ("disk-full-then-close", False)]
+
+
+def disk_full(run, retry):
+    with machine_faults.small_disk(run.temp_dir, "256k") as disk:
+        try:
+            disk_full_run(run, disk, retry)
+        finally:
+            run.end()  # nothing of the run may hold the small disk
+
+
+def disk_full_run(run, disk, retry):
+    with open(os.path.join(run.temp_dir, INSTALLER), "wb") as out:
+        out.write(OLDER_INSTALLER)
+    base = run.serve("2.0")
+    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+    run.start()
+    dialog = run.box("error-box", "no error box appeared")
+    check_equal(dialog_text(dialog), "Stream write error.", "error text")
+    upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
+    check(upgrade, "the upgrade window is not visible behind the box")
+    check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, "newvanto.ini"]),
+                "download folder after the failure")
+    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as older:
+        check(older.read() == OLDER_INSTALLER, "the older installer was not kept whole")
+    run.probe.press_ok()
+    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+    run.wait_focus_on_button(UPMAIN)
+    if not retry:
+        run.probe.close(UPMAIN)
+        check_equal(run.wait_exit(), 0, "exit code")
+        run.states()
+        check_equal(run.vanto_contents(), {"vanto.exe": DUMMY_VANTO}, "vanto folder")
+        return
+    disk.grow("16m")
+    typed = run.probe.type("enter")
+    check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
+          "the upgrade window is not in the foreground")
+    check_equal(run.wait_exit(), 0, "exit code after the retry")
+    run.states()
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
+    check_equal(sorted(names_in(run.temp_dir)),
+                sorted([INSTALLER, INSTALLER + ".ran", "newvanto.ini"]), "download folder")
+    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, \
+            open(run.args.installer, "rb") as sent:
+        check(got.read() == sent.read(), "the saved installer differs from the served one")
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
+
+
+# The user's documents folder elsewhere: (case, its path, whether the platform names it). The
+# whole upgrade runs from there. Near MAX_PATH the installer's path is 259 characters, its
+# staging file's beyond 260; past MAX_PATH, Wine names the usual documents folder instead.
+NEAR_MAX_PATH = "C:\\" + "\\".join(["d" * 50] * 4) + "\\" + "e" * 25
+DOCUMENTS_FOLDERS = [
+    ("documents-korean", "C:\\사용자 문서\\내 문서", True),
+    ("documents-near-max-path", NEAR_MAX_PATH, True),
+    ("documents-past-max-path", NEAR_MAX_PATH + "f" * 40, False),
+]
+
+
+def upgrade_from_documents(run, windows_path, named):
+    with machine_faults.documents_folder(run, windows_path) as moved:
+        base = run.serve("2.0")
+        run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
+        run.start()
+        check_equal(run.wait_exit(), 0, "exit code")
+        states = run.states()
+        check_equal(visible(states, DIALOG), [], "boxes shown")
+        if named:
+            check_upgraded_in(run)
+            check_equal(names_in(os.path.join(run.wine.documents, "vanto")), [],
+                        "the usual documents folder")
+        else:
+            check_equal(names_in(moved), [], "the documents folder past MAX_PATH")
+    if not named:
+        check_upgraded_in(run)
+
+
+def check_upgraded_in(run):
+    """The installer saved into and started from the run's download folder."""
+    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts from there")
+    check_equal(sorted(names_in(run.temp_dir)),
+                sorted([INSTALLER, INSTALLER + ".ran", "newvanto.ini"]), "download folder")
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
+
+
 CASES = (
     [("upgrade-1.5-to-2.0", upgrade_installs)] +
     [(name, lambda run, l=local, v=server, b=before, a=after: no_update(run, l, v, b, a))
@@ -265,6 +410,11 @@ CASES = (
      ("korean-installer-name", korean_installer_name),
      ("upgrade-from-nginx-site", upgrade_from_nginx_site)] +
     [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
-     for name, spoil, box in INSTALLER_FAILURES])
+     for name, spoil, box in INSTALLER_FAILURES] +
+    [(name, lambda run, p=path, v=ver, s=stale: killed_then_run_again(run, p, v, s))
+     for name, path, ver, stale in KILLED_RUNS] +
+    [(name, lambda run, r=retry: disk_full(run, r)) for name, retry in DISK_FULL] +
+    [(name, lambda run, p=path, n=named: upgrade_from_documents(run, p, n))
+     for name, path, named in DOCUMENTS_FOLDERS])
 SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
                 for name, spoil, box in SIGNATURE_REFUSALS]

@@ -36,6 +36,12 @@ std::string U8(const std::u16string& text) {
   return platform::Utf16ToUtf8(text);
 }
 
+#ifdef _WIN32
+constexpr bool kOnWindows = true;
+#else
+constexpr bool kOnWindows = false;
+#endif
+
 struct Failure {
   std::string kind;
   std::string message;
@@ -380,32 +386,113 @@ TEST_F(FetchTest, RefusedBodyIsNotSaved) {
   EXPECT_EQ("old", test::ReadFileBytes(path));
 }
 
-#ifndef _WIN32
-// A write that fails part-way leaves no half file. The file size limit makes the write fail; it is
-// set in a child process so that nothing else of the test run is limited.
-TEST_F(FetchTest, FailedWriteLeavesNoFile) {
-  const std::string body(64 * 1024, 'w');
-  server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                      "\r\n\r\n" + body);
-  const std::u16string path = dir_.File(u"partial.bin");
-  test::WriteFileBytes(path, "old");
-  const std::u16string url = Url("f");
-  const pid_t child = fork();
-  ASSERT_NE(-1, child);
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{1000, 1000};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const auto failure = Fetch(url, path);
-    const bool expected =
-        failure && failure->kind == "EWriteError" && failure->message == "Stream write error";
-    _exit(expected ? 0 : 1);
+// Where the body is written until it is whole; nothing of that name outlives a save.
+std::u16string Staging(const std::u16string& path) {
+  return path + u".part";
+}
+
+// The older file takes the new one's place only when the new one is whole; whatever stands in
+// the way, the error names the file the user knows.
+TEST_F(FetchTest, ReplacingTheOlderFile) {
+  const struct {
+    const char* name;
+    bool staleStagingFile;      // a run ended while saving left its file behind
+    bool stagingNameIsAFolder;  // so nothing can be staged
+    bool holdTargetOpen;        // another process holds the older file without sharing
+    bool expectSaved;
+    bool nearMaxPath = false;  // the target's path 259 characters long, the staging file's more
+  } cases[] = {
+      {"plain", false, false, false, true},
+      {"stale staging file is overwritten", true, false, false, true},
+      {"staging name taken by a folder", false, true, false, false},
+      // Only Windows refuses to replace a file that is open without sharing.
+      {"older file held open", false, false, true, !kOnWindows},
+      {"staging file past MAX_PATH", true, false, false, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew");
+    std::u16string path = dir_.File(u"setup.exe");
+    if (c.nearMaxPath) path = dir_.File(std::u16string(259 - dir_.File(u"").size(), u'n'));
+    std::filesystem::remove_all(std::filesystem::path(Staging(path)));
+    std::optional<platform::FileCreation> holder;
+    if (c.holdTargetOpen) {
+      holder.emplace(platform::CreateOutputFile(path));
+      ASSERT_TRUE(holder->file.Write("old", 3));
+    } else {
+      test::WriteFileBytes(path, "old");
+    }
+    if (c.staleStagingFile) test::WriteFileBytes(Staging(path), "half of an older download");
+    if (c.stagingNameIsAFolder) {
+      std::filesystem::create_directory(std::filesystem::path(Staging(path)));
+    }
+    const auto failure = Fetch(U16(server.BaseUrl() + "setup.exe"), path);
+    holder.reset();
+    if (c.expectSaved) {
+      EXPECT_FALSE(failure) << failure->message;
+      EXPECT_EQ("new", test::ReadFileBytes(path));
+    } else {
+      ASSERT_TRUE(failure);
+      EXPECT_EQ("EFCreateError", failure->kind);
+      const std::string prefix =
+          "Cannot create file \"" + U8(platform::FullPathName(path)) + "\". ";
+      EXPECT_EQ(prefix, failure->message.substr(0, prefix.size()));
+      EXPECT_GT(failure->message.size(), prefix.size());
+      EXPECT_EQ("old", test::ReadFileBytes(path));
+    }
+    EXPECT_EQ(c.stagingNameIsAFolder,
+              std::filesystem::is_directory(std::filesystem::path(Staging(path))));
+    if (!c.stagingNameIsAFolder) {
+      EXPECT_FALSE(test::FileExists(Staging(path)));
+    }
   }
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
-  EXPECT_FALSE(test::FileExists(path));
+}
+
+#ifndef _WIN32
+// A write that fails part-way (a full disk) keeps the older file whole and leaves no half file.
+// The file size limit makes the write fail; it is set in a child process so that nothing else of
+// the test run is limited.
+TEST_F(FetchTest, FailedWriteKeepsTheOlderFile) {
+  const struct {
+    const char* name;
+    std::optional<std::string> older;
+  } cases[] = {
+      {"no older file", std::nullopt},
+      {"older file", std::string("old")},
+      {"older file larger than the limit", std::string(4000, 'o')},
+  };
+  const std::string body(64 * 1024, 'w');
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                       "\r\n\r\n" + body);
+    const std::u16string path = dir_.File(u"partial.bin");
+    std::filesystem::remove(std::filesystem::path(path));
+    if (c.older) test::WriteFileBytes(path, *c.older);
+    const std::u16string url = U16(server.BaseUrl() + "f");
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{1000, 1000};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      const auto failure = Fetch(url, path);
+      const bool expected =
+          failure && failure->kind == "EWriteError" && failure->message == "Stream write error";
+      _exit(expected ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(c.older.has_value(), test::FileExists(path));
+    if (c.older) {
+      EXPECT_EQ(*c.older, test::ReadFileBytes(path));
+    }
+    EXPECT_FALSE(test::FileExists(Staging(path)));
+  }
 }
 #endif
 

@@ -147,11 +147,12 @@ TEST_F(StartupSequenceTest, BackupRotationTable) {
     bool deleteFails;
     bool expectDelete;
     bool expectMovedAside;
+    bool expectLeftByEndedRun = false;
   } cases[] = {
       {"both present", true, true, false, true, true},
       {"no backup", false, true, false, false, true},
-      // The backup is then the only copy of the program: it stays.
-      {"no executable", true, false, false, false, false},
+      // The backup is then the only copy of the program: it stays, and is the program.
+      {"no executable", true, false, false, false, false, true},
       {"neither", false, false, false, false, false},
       {"backup cannot be deleted", true, true, true, true, false},
   };
@@ -170,6 +171,7 @@ TEST_F(StartupSequenceTest, BackupRotationTable) {
     EXPECT_EQ(services.Count("Sleep 500"), 1);
     EXPECT_EQ(services.Count("Move "), 1);
     EXPECT_EQ(state.ExecutableMovedAside, c.expectMovedAside);
+    EXPECT_EQ(state.BackupLeftByEndedRun, c.expectLeftByEndedRun);
     if (c.expectDelete) {
       EXPECT_LT(services.IndexOf("Delete "), services.IndexOf("Move "));
     }
@@ -189,11 +191,13 @@ TEST_F(StartupSequenceTest, DownloadFolderTable) {
     std::vector<std::u16string> existing;  // below the documents folder
     std::u16string unmakeable;
     std::vector<std::u16string> expectMade;
+    bool documentsLookupFails = false;  // a path from the root of the current drive is left
   } cases[] = {
       {"present", {u"\\vanto", u"\\vanto\\Temp"}, u"", {}},
       {"parent present", {u"\\vanto"}, u"", {u"\\vanto\\Temp"}},
       {"nothing present", {}, u"", {u"\\vanto", u"\\vanto\\Temp"}},
       {"cannot be made", {}, u"\\vanto", {}},
+      {"documents folder not found", {}, u"", {}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,11 +208,13 @@ TEST_F(StartupSequenceTest, DownloadFolderTable) {
       services.unmakeableFolders.insert(
           FakeServices::Lower(u"C:\\Users\\user\\Documents" + c.unmakeable));
     }
+    if (c.documentsLookupFails) services.specialFolders[platform::kFolderPersonal] = u"";
     RecordingHost host;
     UpdateRunState state;
     StartupSequence(state, services, host, fetch_);
 
-    EXPECT_EQ(state.TempDir, u"C:\\Users\\user\\Documents\\vanto\\Temp\\");
+    EXPECT_EQ(state.TempDir, c.documentsLookupFails ? u"\\vanto\\Temp\\"
+                                                    : u"C:\\Users\\user\\Documents\\vanto\\Temp\\");
     for (const auto& sub : c.expectMade) {
       EXPECT_TRUE(services.HasFolder(u"C:\\Users\\user\\Documents" + sub));
     }
@@ -355,17 +361,21 @@ TEST(RestoreExecutableTest, Table) {
   const struct {
     const char* name;
     bool movedAside;
+    bool leftByEndedRun;  // found aside, with no vanto.exe, when the run started
     bool installerOpened;
     bool executableReappeared;  // something put a new vanto.exe in place meanwhile
     bool expectMove;
     bool expectExecutable;
     bool expectBackup;
   } cases[] = {
-      {"nothing installed", true, false, false, true, true, false},
-      {"installer opened", true, true, false, false, false, true},
-      {"not moved by this run", false, false, false, false, false, true},
-      {"not moved, installer opened", false, true, false, false, false, true},
-      {"new executable already there", true, false, true, true, true, true},
+      {"nothing installed", true, false, false, false, true, true, false},
+      {"installer opened", true, false, true, false, false, false, true},
+      {"not moved by this run", false, false, false, false, false, false, true},
+      {"not moved, installer opened", false, false, true, false, false, false, true},
+      {"new executable already there", true, false, false, true, true, true, true},
+      {"left by an ended run, nothing installed", false, true, false, false, true, true, false},
+      {"left by an ended run, installer opened", false, true, true, false, false, false, true},
+      {"left by an ended run, new executable there", false, true, false, true, true, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -376,6 +386,7 @@ TEST(RestoreExecutableTest, Table) {
     state.ExecutablePath = u"C:\\Program Files\\vanto\\vanto.exe";
     state.BackupPath = u"C:\\Program Files\\vanto\\vanto.OLD";
     state.ExecutableMovedAside = c.movedAside;
+    state.BackupLeftByEndedRun = c.leftByEndedRun;
     state.InstallerOpened = c.installerOpened;
     RestoreExecutableIfNotUpgraded(state, services);
     EXPECT_EQ(services.Count("Move C:\\Program Files\\vanto\\vanto.OLD -> "
@@ -386,17 +397,43 @@ TEST(RestoreExecutableTest, Table) {
   }
 }
 
+// A whole run that installs nothing, from each state the program folder can be found in: the
+// program ends up as vanto.exe whenever a copy of it exists, and the backup is never deleted while
+// it is the only copy.
 TEST(RestoreExecutableTest, AfterTheSequenceFoundNoSettings) {
-  FakeServices services;
-  services.keyPresent = false;
-  services.AddFile(u"C:\\Program Files\\vanto\\vanto.exe");
-  RecordingHost host;
-  UpdateRunState state;
-  StartupSequence(state, services, host, net::FetchOptions());
-  EXPECT_FALSE(services.HasFile(u"C:\\Program Files\\vanto\\vanto.exe"));
-  RestoreExecutableIfNotUpgraded(state, services);
-  EXPECT_TRUE(services.HasFile(u"C:\\Program Files\\vanto\\vanto.exe"));
-  EXPECT_FALSE(services.HasFile(u"C:\\Program Files\\vanto\\vanto.OLD"));
+  const std::vector<std::string> expectMoves = {
+      "Move C:\\Program Files\\vanto\\vanto.exe -> C:\\Program Files\\vanto\\vanto.OLD",
+      "Move C:\\Program Files\\vanto\\vanto.OLD -> C:\\Program Files\\vanto\\vanto.exe",
+  };
+  const struct {
+    const char* name;
+    bool executablePresent;
+    bool backupPresent;
+  } cases[] = {
+      {"executable only", true, false},
+      {"backup only, left by an ended run", false, true},
+      {"both: the older backup makes way", true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeServices services;
+    services.keyPresent = false;
+    if (c.executablePresent) services.AddFile(u"C:\\Program Files\\vanto\\vanto.exe");
+    if (c.backupPresent) services.AddFile(u"C:\\Program Files\\vanto\\vanto.OLD");
+    RecordingHost host;
+    UpdateRunState state;
+    StartupSequence(state, services, host, net::FetchOptions());
+    EXPECT_FALSE(services.HasFile(u"C:\\Program Files\\vanto\\vanto.exe"));
+    EXPECT_TRUE(services.HasFile(u"C:\\Program Files\\vanto\\vanto.OLD"));
+    RestoreExecutableIfNotUpgraded(state, services);
+    std::vector<std::string> moves;
+    for (const std::string& call : services.calls) {
+      if (call.rfind("Move ", 0) == 0) moves.push_back(call);
+    }
+    EXPECT_EQ(moves, expectMoves);
+    EXPECT_TRUE(services.HasFile(u"C:\\Program Files\\vanto\\vanto.exe"));
+    EXPECT_FALSE(services.HasFile(u"C:\\Program Files\\vanto\\vanto.OLD"));
+  }
 }
 
 }  // namespace

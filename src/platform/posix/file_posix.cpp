@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -68,6 +69,19 @@ FileCreation CreateOutputFile(const std::u16string& path) {
     return result;
   }
   result.file = OutputFile(fd);
+  return result;
+}
+
+bool IsFileOrNothing(const std::u16string& path) {
+  struct stat info;
+  if (stat(Utf16ToUtf8(path).c_str(), &info) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode);
+}
+
+FileReplacement ReplaceWith(const std::u16string& from, const std::u16string& to) {
+  FileReplacement result;
+  result.replaced = rename(Utf16ToUtf8(from).c_str(), Utf16ToUtf8(to).c_str()) == 0;
+  if (!result.replaced) result.errorText = ErrorText(errno);
   return result;
 }
 

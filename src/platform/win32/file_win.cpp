@@ -33,6 +33,16 @@ std::u16string ErrorText(DWORD error) {
   return text;
 }
 
+// Paths of MAX_PATH characters and more are handed over in their extended-length form, so that
+// a staging file beside a target just short of the limit can still be made.
+std::u16string NativePath(const std::u16string& path) {
+  if (path.size() < MAX_PATH || path.rfind(u"\\\\?\\", 0) == 0) return path;
+  const std::u16string full = FullPathName(path);
+  if (full.size() > 2 && full[1] == u':') return u"\\\\?\\" + full;
+  if (full.rfind(u"\\\\", 0) == 0) return u"\\\\?\\UNC\\" + full.substr(2);
+  return path;
+}
+
 }  // namespace
 
 bool OutputFile::Write(const void* data, size_t size) {
@@ -64,13 +74,38 @@ void OutputFile::Close() {
 
 FileCreation CreateOutputFile(const std::u16string& path) {
   FileCreation result;
-  HANDLE h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(Wide(NativePath(path)), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     result.errorText = ErrorText(GetLastError());
     return result;
   }
   result.file = OutputFile(reinterpret_cast<std::intptr_t>(h));
+  return result;
+}
+
+bool IsFileOrNothing(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(NativePath(path)));
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  // Device names (NUL, COM1, ...) answer with attributes too; only a disk file is a file.
+  HANDLE h =
+      CreateFileW(Wide(NativePath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return true;  // a file we may not open; the rename will tell
+  const bool disk = GetFileType(h) == FILE_TYPE_DISK;
+  CloseHandle(h);
+  return disk;
+}
+
+FileReplacement ReplaceWith(const std::u16string& from, const std::u16string& to) {
+  FileReplacement result;
+  result.replaced =
+      MoveFileExW(Wide(NativePath(from)), Wide(NativePath(to)), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!result.replaced) result.errorText = ErrorText(GetLastError());
   return result;
 }
 
@@ -85,7 +120,7 @@ std::u16string FullPathName(const std::u16string& path) {
 }
 
 bool RemoveFile(const std::u16string& path) {
-  return DeleteFileW(Wide(path)) != 0;
+  return DeleteFileW(Wide(NativePath(path))) != 0;
 }
 
 }  // namespace vanto::platform
