@@ -1,60 +1,204 @@
 #!/usr/bin/env bash
-# Loopback download benchmark: vanto-fetch (Linux build) against curl, a 256 MiB file served with
-# Content-Length and chunked. Prints per-mode wall-time ratio vanto/curl and both peak RSS values.
-# usage: bench/fetch.sh [BUILD_DIR] [ROUNDS]   (BUILD_DIR defaults to build/linux)
-# Targets: ratio <= 1.2; vanto peak RSS <= body + 16 MiB with Content-Length, <= 2 x body chunked.
+# Loopback download benchmark: vanto-fetch against curl, both fetching from nginx (started and
+# stopped here, with a config of its own) a 256 MiB file with Content-Length and chunked, and a
+# 4 KiB information file. The Windows builds run under Wine and are compared with native curl:
+# the shipped i686 build under the WoW64 Wine of scripts/wow64-root, the x86_64 build under the
+# host's Wine. Clients and curl take turns, round by round; every figure is the median of the
+# rounds with the spread (lowest-highest), and each ratio is taken against curl's median of the
+# same rounds. Peak memory is the highest of the rounds.
+#
+# usage: bench/fetch.sh [ROUNDS]   (default 5; at least 5 for figures worth reporting)
+# Builds: $LINUX_BUILD (build/linux, required), $WIN32_BUILD (build/win32), $WIN64_BUILD
+# (build/win64); a Windows build without tools/vanto-fetch.exe, or without its Wine, is skipped.
+# Targets: Linux <= 1.0 x curl in both modes; the i686 exe under WoW64 <= 1.5 x curl; peak RSS <=
+# body + 16 MiB with Content-Length, <= 2 x body chunked; the information file < 5 ms natively.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/linux}
-rounds=${2:-3}
-fetch=$build/tools/vanto-fetch
-[ -x "$fetch" ] || { echo "no $fetch: build the vanto-fetch target first" >&2; exit 2; }
-command -v curl >/dev/null || { echo "curl is missing" >&2; exit 2; }
-[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (apt-get install time)" >&2; exit 2; }
+rounds=${1:-5}
+linux_fetch=${LINUX_BUILD:-$root/build/linux}/tools/vanto-fetch
+win32_fetch=${WIN32_BUILD:-$root/build/win32}/tools/vanto-fetch.exe
+win64_fetch=${WIN64_BUILD:-$root/build/win64}/tools/vanto-fetch.exe
+wow64_wine=/usr/lib/x86_64-linux-gnu/wine
+host_wine=/usr/lib/wine
+timed=$root/bench/timed.py
+[ -x "$linux_fetch" ] || { echo "no $linux_fetch: build the vanto-fetch target first" >&2; exit 2; }
+for tool in curl nginx python3; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/install-deps)" >&2; exit 2; }
+done
 
-work=$(mktemp -d)
-server_pid=
+# Under the checkout, so that the WoW64 root (which sees the checkout at its own path) reaches it;
+# the Wine prefixes are kept between runs, the served files are not.
+bench=$root/build/bench
+work=$bench/work
+rm -rf "$work"
+mkdir -p "$work/www" "$work/temp"
+nginx_pid=
+wow64_prefix=
+host_prefix=
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+  if [ -n "$nginx_pid" ]; then
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+  fi
+  if [ -n "$wow64_prefix" ]; then
+    "$root/scripts/wow64-root" run env WINEPREFIX="$wow64_prefix" "$wow64_wine/wineserver" -k \
+      2>/dev/null || true
+  fi
+  if [ -n "$host_prefix" ]; then
+    WINEPREFIX=$host_prefix "$host_wine/wineserver" -k 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 size_mib=256
-head -c $((size_mib * 1024 * 1024)) /dev/urandom >"$work/body.bin"
-python3 "$root/bench/serve.py" "$work/body.bin" "$work/port" &
-server_pid=$!
-for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
-port=$(cat "$work/port")
 body_kib=$((size_mib * 1024))
+head -c $((size_mib * 1024 * 1024)) /dev/urandom >"$work/www/body.bin"
+head -c 4096 /dev/urandom >"$work/www/info.ini"
+: >"$work/www/empty"
 
-# Runs one client once; prints "seconds peak_kib".
-measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
-  cat "$work/time"
+# nginx cannot listen on port 0: a port the system just handed out is free enough.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
+# One process (no master, no daemon) so that its PID is all there is to stop. Chunked: appending
+# an empty file leaves nginx no length to announce, and reading the file in 1 MiB buffers instead
+# of sending it whole makes chunks of that size.
+cat >"$work/nginx.conf" <<EOF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  client_body_temp_path $work/temp;
+  proxy_temp_path $work/temp;
+  fastcgi_temp_path $work/temp;
+  uwsgi_temp_path $work/temp;
+  scgi_temp_path $work/temp;
+  types {}
+  default_type application/octet-stream;
+  server {
+    listen 127.0.0.1:$port;
+    root $work/www;
+    location /chunked/ {
+      alias $work/www/;
+      addition_types *;
+      add_after_body /empty;
+      sendfile off;
+      output_buffers 2 1m;
+    }
+  }
+}
+EOF
+nginx -c "$work/nginx.conf" -e "$work/nginx-error.log" &
+nginx_pid=$!
+base=http://127.0.0.1:$port
+for _ in $(seq 50); do curl -sf -o /dev/null "$base/info.ini" && break; sleep 0.1; done
+curl -sf -o /dev/null "$base/info.ini" || { cat "$work/nginx-error.log" >&2; exit 1; }
+framing=$(curl -s -D - -o /dev/null "$base/chunked/info.ini" | tr -d '\r')
+grep -qi '^transfer-encoding: chunked' <<<"$framing" || { echo "nginx sent no chunks" >&2; exit 1; }
+
+# Clients: a name, then the command that fetches URL into PATH and prints "seconds peak_kib".
+linux_client() { "$timed" "$linux_fetch" "$1" "$2"; }
+curl_client() { "$timed" curl -s -o "$2" "$1"; }
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+win32_client() {
+  "$root/scripts/wow64-root" run env WINEPREFIX="$wow64_prefix" WINEDEBUG=-all \
+    WINEDLLOVERRIDES=mscoree,mshtml= python3 "$timed" "$wow64_wine/wine" "$win32_fetch" "$1" \
+    "$(windows_path "$2")" 2>>"$bench/wine.log"
+}
+win64_client() {
+  WINEPREFIX=$host_prefix WINELOADER=$host_wine/wine64 WINEDEBUG=-all \
+    "$timed" "$host_wine/wine64" "$win64_fetch" "$1" "$(windows_path "$2")" 2>>"$bench/wine.log"
 }
 
-for mode in cl chunked; do
-  url="http://127.0.0.1:$port/$mode"
-  # One uncounted round each, so that neither client pays for memory the system touches first.
-  measure "$fetch" "$url" "$work/vanto.out" >/dev/null
-  measure curl -s -o "$work/curl.out" "$url" >/dev/null
-  rm -f "$work/vanto.out" "$work/curl.out"
-  vanto_total=0 curl_total=0 vanto_rss=0 curl_rss=0
-  for round in $(seq "$rounds"); do
-    read -r vs vr < <(measure "$fetch" "$url" "$work/vanto.out")
-    read -r cs cr < <(measure curl -s -o "$work/curl.out" "$url")
-    cmp -s "$work/vanto.out" "$work/body.bin" || { echo "vanto-fetch $mode: body differs" >&2; exit 1; }
-    cmp -s "$work/curl.out" "$work/body.bin" || { echo "curl $mode: body differs" >&2; exit 1; }
-    echo "  $mode round $round: vanto ${vs}s ${vr} KiB, curl ${cs}s ${cr} KiB"
-    vanto_total=$(awk "BEGIN{print $vanto_total + $vs}")
-    curl_total=$(awk "BEGIN{print $curl_total + $cs}")
-    [ "$vr" -gt "$vanto_rss" ] && vanto_rss=$vr
-    [ "$cr" -gt "$curl_rss" ] && curl_rss=$cr
-    rm -f "$work/vanto.out" "$work/curl.out"
+clients=(linux)
+if [ -f "$win32_fetch" ] && [ -x "$("$root/scripts/wow64-root" path)/usr/bin/apt-get" ]; then
+  wow64_prefix=$bench/wow64-prefix
+  mkdir -p "$wow64_prefix"
+  # A server that stays up, as the system of a real Windows machine does; the first run also
+  # makes the prefix.
+  "$root/scripts/wow64-root" run env WINEPREFIX="$wow64_prefix" "$wow64_wine/wineserver" -p \
+    >>"$bench/wine.log" 2>&1
+  win32_client "$base/info.ini" "$work/warm.out" >/dev/null
+  clients+=(win32)
+else
+  echo "win32: skipped (no $win32_fetch or no WoW64 root: scripts/wow64-root make)"
+fi
+if [ -f "$win64_fetch" ] && [ -x "$host_wine/wine64" ]; then
+  host_prefix=$bench/wine64-prefix
+  WINEPREFIX=$host_prefix "$root/scripts/wine-prefix" >>"$bench/wine.log" 2>&1
+  WINEPREFIX=$host_prefix "$host_wine/wineserver" -p >>"$bench/wine.log" 2>&1
+  win64_client "$base/info.ini" "$work/warm.out" >/dev/null
+  clients+=(win64)
+else
+  echo "win64: skipped (no $win64_fetch or no $host_wine/wine64)"
+fi
+
+# Median and spread of the numbers on stdin: "median lowest highest".
+summary() { sort -g | awk '{ v[NR] = $1 } END {
+  m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print m, v[1], v[NR] }'; }
+
+# Runs every client and curl in turns for one path; "expected" is the file they must save.
+# Leaves "client seconds kib" lines in $work/times.
+measure_path() {
+  local path=$1 expected=$2 round client out
+  : >"$work/times"
+  for client in "${clients[@]}" curl; do  # one uncounted round each: the system warms up
+    "${client}_client" "$base/$path" "$work/$client.out" >/dev/null
   done
-  ratio=$(awk "BEGIN{printf \"%.3f\", $vanto_total / $curl_total}")
-  if [ "$mode" = cl ]; then limit=$((body_kib + 16 * 1024)); else limit=$((2 * body_kib)); fi
-  echo "$mode: ratio vanto/curl $ratio (target <= 1.2); peak RSS vanto ${vanto_rss} KiB" \
-    "(target <= $limit KiB), curl ${curl_rss} KiB"
+  for round in $(seq "$rounds"); do
+    for client in "${clients[@]}"; do
+      for out in "$client" curl; do
+        read -r seconds kib < <("${out}_client" "$base/$path" "$work/$out.out")
+        cmp -s "$work/$out.out" "$expected" || { echo "$out $path: body differs" >&2; exit 1; }
+        rm -f "$work/$out.out"
+        # curl is measured once per client per round, right beside it.
+        echo "$out-$client $seconds $kib" >>"$work/times"
+      done
+    done
+  done
+}
+
+seconds_of() { awk -v c="$1" '$1 == c { print $2 }' "$work/times" | summary; }
+peak_of() { awk -v c="$1" '$1 == c && $3 > p { p = $3 } END { print p }' "$work/times"; }
+verdict() { awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t ? "ok" : "OVER") }'; }
+
+echo "nginx on $base, $size_mib MiB body, $rounds rounds; seconds: median (lowest-highest)"
+for mode in cl chunked; do
+  if [ "$mode" = cl ]; then path=body.bin limit=$((body_kib + 16 * 1024)); else
+    path=chunked/body.bin limit=$((2 * body_kib))
+  fi
+  measure_path "$path" "$work/www/body.bin"
+  for client in "${clients[@]}"; do
+    read -r vm vlo vhi < <(seconds_of "$client-$client")
+    read -r cm clo chi < <(seconds_of "curl-$client")
+    ratio=$(awk "BEGIN { printf \"%.2f\", $vm / $cm }")
+    case $client in
+      linux) target=1.0 ;;
+      win32) target=1.5 ;;
+      *) target= ;;
+    esac
+    rss=$(peak_of "$client-$client")
+    printf '%-7s %-7s %.3f (%.3f-%.3f) curl %.3f (%.3f-%.3f) ratio %s%s; peak %s KiB%s, curl %s\n' \
+      "$mode" "$client" "$vm" "$vlo" "$vhi" "$cm" "$clo" "$chi" "$ratio" \
+      "${target:+ (<= $target $(verdict "$ratio" "$target"))}" "$rss" \
+      " (<= $limit $(verdict "$rss" "$limit"))" "$(peak_of "curl-$client") KiB"
+  done
+done
+
+measure_path info.ini "$work/www/info.ini"
+for client in "${clients[@]}"; do
+  read -r vm vlo vhi < <(seconds_of "$client-$client")
+  read -r cm _ _ < <(seconds_of "curl-$client")
+  ms=$(awk "BEGIN { printf \"%.1f\", $vm * 1000 }")
+  note=
+  [ "$client" = linux ] && note=" (< 5 $(verdict "$ms" 4.999))"
+  printf 'info    %-7s %s ms%s (%.1f-%.1f), curl %.1f ms\n' "$client" "$ms" "$note" \
+    "$(awk "BEGIN { print $vlo * 1000 }")" "$(awk "BEGIN { print $vhi * 1000 }")" \
+    "$(awk "BEGIN { print $cm * 1000 }")"
 done

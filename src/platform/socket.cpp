@@ -7,15 +7,19 @@ TcpSocket::~TcpSocket() {
   Close();
 }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) {
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : handle_(other.handle_), receiveTimeoutMs_(other.receiveTimeoutMs_) {
   other.handle_ = -1;
+  other.receiveTimeoutMs_ = -1;
 }
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    receiveTimeoutMs_ = other.receiveTimeoutMs_;
     other.handle_ = -1;
+    other.receiveTimeoutMs_ = -1;
   }
   return *this;
 }

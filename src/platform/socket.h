@@ -31,13 +31,20 @@ class TcpSocket {
   // Sends every byte; returns 0 or the error number.
   int SendAll(const char* data, size_t size);
   // Waits up to `timeoutMs` milliseconds (negative: without limit) for data, then reads at most
-  // `capacity` bytes.
+  // `capacity` bytes. The wait is the socket's own receive time-out, so a download costs one
+  // system call per receive; after a time-out the stream is not to be read again (Windows leaves
+  // it in an undefined state).
   ReceiveResult Receive(char* buffer, size_t capacity, int timeoutMs);
   // Closes the connection; also done by the destructor.
   void Close();
 
  private:
+  // Makes `timeoutMs` (positive, or negative for no limit) the socket's receive time-out, asking
+  // the system only when it differs from the one in force; false when the system refuses.
+  bool SetReceiveTimeout(int timeoutMs);
+
   std::intptr_t handle_ = -1;
+  int receiveTimeoutMs_ = -1;  // a new socket waits without limit
 };
 
 }  // namespace vanto::platform

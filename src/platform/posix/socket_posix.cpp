@@ -4,12 +4,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "platform/socket.h"
@@ -191,39 +190,44 @@ int TcpSocket::SendAll(const char* data, size_t size) {
   return 0;
 }
 
+bool TcpSocket::SetReceiveTimeout(int timeoutMs) {
+  if (timeoutMs < 0) timeoutMs = -1;
+  if (timeoutMs == receiveTimeoutMs_) return true;
+  timeval wait{};  // zero: no limit
+  if (timeoutMs > 0) {
+    wait.tv_sec = timeoutMs / 1000;
+    wait.tv_usec = (timeoutMs % 1000) * 1000;
+  }
+  if (setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait)) != 0) {
+    return false;
+  }
+  receiveTimeoutMs_ = timeoutMs;
+  return true;
+}
+
 ReceiveResult TcpSocket::Receive(char* buffer, size_t capacity, int timeoutMs) {
   ReceiveResult result;
   if (handle_ < 0) {
     result.error = 10038;
     return result;
   }
-  const int s = static_cast<int>(handle_);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // A zero time-out would be read as none at all; the shortest real one stands in for it.
+  if (!SetReceiveTimeout(timeoutMs == 0 ? 1 : timeoutMs)) {
+    result.error = FromErrno(errno);
+    return result;
+  }
   for (;;) {
-    int wait = -1;
-    if (timeoutMs >= 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-    }
-    pollfd p{s, POLLIN, 0};
-    int ready = poll(&p, 1, wait);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      result.error = FromErrno(errno);
+    const ssize_t n = recv(static_cast<int>(handle_), buffer, capacity, 0);
+    if (n >= 0) {
+      result.bytes = static_cast<size_t>(n);
       return result;
     }
-    if (ready == 0) {
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
       result.timedOut = true;
-      return result;
-    }
-    ssize_t n = recv(s, buffer, capacity, 0);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
+    } else {
       result.error = FromErrno(errno);
-      return result;
     }
-    result.bytes = static_cast<size_t>(n);
     return result;
   }
 }
@@ -232,6 +236,7 @@ void TcpSocket::Close() {
   if (handle_ >= 0) {
     close(static_cast<int>(handle_));
     handle_ = -1;
+    receiveTimeoutMs_ = -1;
   }
 }
 
