@@ -255,9 +255,9 @@ class Demo:
         print("* Xvfb and the Wine prefix build/demo/prefix (the first time takes a minute)",
               flush=True)
         self.display = Display(os.path.join(self.work, "xvfb.log"))
-        self.wine = Wine(self.work, self.display, os.path.join(ROOT, "scripts", "wine-prefix"))
+        self.wine = Wine(self.work, self.display)
         self.probe = Probe(self.wine, self.args.probe)
-        self.vanto_dir = self.wine.unix_path("Program Files", "vanto")
+        self.vanto_dir = os.path.join(self.wine.program_files(self.args.probe), "vanto")
         self.temp_dir = os.path.join(self.wine.documents, "vanto", "Temp")
         shutil.rmtree(self.vanto_dir, ignore_errors=True)
         os.makedirs(self.vanto_dir)
