@@ -47,7 +47,8 @@ for size in $((1024 * mib)) $((1536 * mib)) $((1946 * mib)) $((2048 * mib - 1)) 
     rm -f "$work/saved.bin"
     start=$(date +%s.%N)
     status=0
-    "$root/scripts/wine-run" "$fetch" "http://127.0.0.1:$port/$mode" 'Z:'"${work//\//\\}"'\saved.bin' \
+    saved='Z:'"${work//\//\\}"'\saved.bin'
+    "$root/scripts/wine-run" "$fetch" "http://127.0.0.1:$port/$mode" "$saved" \
       >"$work/out" 2>&1 </dev/null || status=$?
     seconds=$(awk "BEGIN{printf \"%.1f\", $(date +%s.%N) - $start}")
     if [ "$status" = 0 ] && [ "$(stat -c %s "$work/saved.bin" 2>/dev/null)" = "$size" ]; then

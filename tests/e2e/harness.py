@@ -95,7 +95,8 @@ class Wine:
         out = open(os.path.join(self.tmp, name + ".out"), "wb")
         err = open(os.path.join(self.tmp, name + ".err"), "wb")
         try:
-            return subprocess.Popen([self.platform.loader] + args, env=self.env, stdin=subprocess.DEVNULL,
+            return subprocess.Popen([self.platform.loader] + args, env=self.env,
+                                    stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=err)
         finally:
             out.close()

@@ -51,8 +51,8 @@ def parse_args(argv):
         f"http://localhost:{PORT}/vanto/ (the program's built-in address), and runs vantoup.exe "
         "once in a Wine prefix under build/demo/ where version 1.5 is installed. Prints what was "
         "downloaded, what was opened, what became of vanto.exe, the exit code and the screenshots.",
-        epilog="Build directories: build/win32 (the shipped i686 build, run under the WoW64 Wine 10 "
-        "of scripts/wow64-root), or build/win64 with --x86_64 (under the host's Wine 8); the "
+        epilog="Build directories: build/win32 (the shipped i686 build, run under the WoW64 "
+        "Wine 10 of scripts/wow64-root), or build/win64 with --x86_64 (under the host's Wine 8); the "
         "environment variables VANTO_DEMO_WIN32_DIR and VANTO_DEMO_WIN64_DIR choose others. With "
         "--signed: build/demo/win32-signed or win64-signed (the demo key built in) and build/linux "
         "(vanto-sign); the demo "
