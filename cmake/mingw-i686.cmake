@@ -7,4 +7,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# 32-bit Wine does not start on this machine: the win32 build is compiled and linked, not run.
+# Test binaries run under the WoW64 Wine 10 of scripts/wow64-root (ctest is run inside it), with
+# a prefix of the build's own; the host's Wine 8 cannot start 32-bit programs.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Checks a built vantoup.exe: PE32 for i386 (or PE32+ for x86-64 with --machine x64), the GUI
 subsystem, a manifest, a version resource of 1.0.0.0, a nine-image icon, imports of system
-DLLs only, terminal-server awareness and the DLL search restricted to the system folder. Prints
-one line per check and exits 1 when any fails."""
+DLLs only, terminal-server awareness, the DLL search restricted to the system folder,
+large-address-aware (PE32), and what makes a release reproducible: no link time stamp and no path
+of the checkout inside. Prints one line per check and exits 1 when any fails."""
 import argparse
+import os
 import struct
 import sys
 
@@ -24,7 +26,8 @@ class Pe:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE signature")
-        self.machine, nsections, _, _, _, optsize, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        self.machine, nsections, self.timestamp, _, _, optsize, self.characteristics = \
+            struct.unpack_from("<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
@@ -94,6 +97,22 @@ def restricts_dll_search(pe):
     return b"SetDefaultDllDirectories\0" in pe.data
 
 
+IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
+CHECKOUT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def check_reproducible(check, pe):
+    check("no link time stamp", pe.timestamp == 0, "time stamp %#x" % pe.timestamp)
+    inside = [p for p in (CHECKOUT, os.getcwd()) if p != "/" and p.encode() in pe.data]
+    check("no path of the checkout inside", not inside, ", ".join(inside))
+
+
+def check_large_address_aware(check, pe):
+    if pe.magic == 0x10B:
+        check("large-address-aware", bool(pe.characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE),
+              "characteristics %#x" % pe.characteristics)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("exe")
@@ -137,6 +156,8 @@ def main():
     groups = res.get(RT_GROUP_ICON, [])
     count = struct.unpack_from("<H", groups[0][1], 4)[0] if groups else 0
     check("application icon with nine images", count == 9, "%d images" % count)
+    check_large_address_aware(check, pe)
+    check_reproducible(check, pe)
     print("size: %d bytes" % len(data))
     return 0 if all(results) else 1
 

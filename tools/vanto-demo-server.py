@@ -22,6 +22,9 @@ Examples:
   # Announce the installer's whole length but close the connection after half of it.
   vanto-demo-server.py --root site --port 0 --truncate /vanto/setup.exe
 
+  # Announce a length of 2 GiB for the installer, then send its real bytes and close.
+  vanto-demo-server.py --root site --port 0 --announce-length /vanto/setup.exe=2147483648
+
 Run-time control (only from the loopback interface, never logged as requests):
   GET /__control__/missing?path=/vanto/setup.exe   answer 404 for that path from now on
   GET /__control__/serve?path=/vanto/setup.exe     serve that path again
@@ -51,8 +54,9 @@ class ServerState:
     """What can change while the server runs; shared by the request threads."""
 
     def __init__(self, root, missing, slow_seconds, slow_paths, truncated, log_path,
-                 header_log_path=None):
+                 header_log_path=None, announced=None):
         self.header_log_path = header_log_path
+        self.announced = dict(announced or {})
         self.root = os.path.abspath(root)
         self.truncated = set(truncated)
         self.missing = set(missing)
@@ -187,7 +191,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(200)
         content_type = mimetypes.guess_type(path)[0] or "application/octet-stream"
         self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
+        announced = state.announced.get(url_path)
+        if isinstance(announced, str):  # "+N": N more than the real size
+            announced = len(body) + int(announced)
+        self.send_header("Content-Length", str(len(body) if announced is None else announced))
         self.send_header("Connection", "close")
         self.end_headers()
         if send_body:
@@ -268,6 +275,10 @@ def parse_args(argv):
     parser.add_argument("--truncate", action="append", default=[], metavar="PATH",
                         help="for this URL path, announce the whole length but send only the "
                         "first half and close (repeatable)")
+    parser.add_argument("--announce-length", action="append", default=[], metavar="PATH=BYTES",
+                        type=announced_length,
+                        help="for this URL path, announce BYTES (+BYTES: that many more than its "
+                        "size) as its Content-Length, send its bytes and close (repeatable)")
 
     info = parser.add_argument_group(
         "information file", "Write an information file under the root before serving; only the "
@@ -289,10 +300,18 @@ def parse_args(argv):
     return parser.parse_args(argv)
 
 
+def announced_length(text):
+    """PATH=BYTES, or PATH=+BYTES for that many more than the file's size."""
+    path, _, length = text.rpartition("=")
+    if not path.startswith("/") or not length.lstrip("+").isdigit():
+        raise argparse.ArgumentTypeError(f"not PATH=BYTES or PATH=+BYTES: {text!r}")
+    return path, length if length.startswith("+") else int(length)
+
+
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
     state = ServerState(args.root, args.missing, args.slow, args.slow_path, args.truncate,
-                        args.log, args.header_log)
+                        args.log, args.header_log, dict(args.announce_length))
     server = make_server(state, args.port)
     port = server.server_address[1]
     if args.write_info:

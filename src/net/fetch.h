@@ -7,6 +7,7 @@
 #include <string>
 
 #include "net/body_buffer.h"
+#include "net/response_reader.h"
 
 namespace vanto::net {
 
@@ -16,7 +17,7 @@ struct FetchOptions {
   // A read that waits longer than this without a byte fails with EIdReadTimeout.
   int readTimeoutMs = 60000;
   // The most body bytes held in memory; past it the fetch fails with EOutOfMemory.
-  std::uint64_t maxBodyBytes = std::numeric_limits<std::ptrdiff_t>::max();
+  std::uint64_t maxBodyBytes = kMaxBodyBytes;
   // Runs on the complete body before anything is saved; a check refuses the body by throwing.
   std::function<void(const BodyBuffer&)> checkBody;
   // Sees the status line and headers of a successful response, before its body is checked; for

@@ -14,8 +14,12 @@
 
 namespace vanto::net {
 
+// The most body bytes held in memory, the same in every build: what the shipped 32-bit program
+// can address, so that one response gives one result whichever build reads it.
+inline constexpr std::uint64_t kMaxBodyBytes = 0x7FFF'FFFF;
+
 struct ResponseLimits {
-  std::uint64_t maxBodyBytes = std::numeric_limits<std::ptrdiff_t>::max();
+  std::uint64_t maxBodyBytes = kMaxBodyBytes;
   // Status and header lines of one response, terminators included.
   size_t maxHeadBytes = 256 * 1024;
   // "100 Continue" responses skipped before a final one.

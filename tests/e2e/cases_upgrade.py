@@ -189,6 +189,12 @@ SIGNATURE_ERROR = "업그레이드화일의 서명이 올바르지 않습니다.
 INSTALLER_FAILURES = [
     ("installer-truncated", {"extra_args": ["--truncate", "/vanto/" + INSTALLER]},
      "Connection Closed Gracefully."),
+    # Past the body limit of 2 GiB - 1 that every build shares; 2^32 + the real size would be
+    # exactly the bytes sent if a 32-bit build cut the length.
+    ("installer-past-the-limit",
+     {"extra_args": ["--announce-length", f"/vanto/{INSTALLER}=2147483648"]}, "Out of memory."),
+    ("installer-length-wraps-in-32-bits",
+     {"extra_args": ["--announce-length", f"/vanto/{INSTALLER}=+4294967296"]}, "Out of memory."),
 ]
 SIGNATURE_REFUSALS = [
     ("signature-tampered", {"signature": "tampered"}, SIGNATURE_ERROR),

@@ -39,7 +39,7 @@ class Run:
         self.wine = wine
         self.probe = probe
         self.ids = ids
-        self.vanto_dir = wine.unix_path("Program Files", "vanto")
+        self.vanto_dir = os.path.join(wine.program_files(args.probe), "vanto")
         self.temp_dir = os.path.join(wine.documents, "vanto", "Temp")
         self.case = None
         self.process = None

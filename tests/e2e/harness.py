@@ -11,8 +11,12 @@ import subprocess
 import sys
 import time
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "tools"))
+
+import wine_layer  # noqa: E402
+from wine_layer import Display, stop_process  # noqa: E402,F401 (the cases' and demo's names)
+
 VANTO_KEY = r"HKEY_CURRENT_USER\Software\vanto"
 
 
@@ -30,96 +34,52 @@ def check_equal(actual, expected, what):
         raise CaseFailure(f"{what}: expected {expected!r}, got {actual!r}")
 
 
-def stop_process(process):
-    """Ends a process this harness started: politely first, then for sure."""
-    if process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-
-class Display:
-    """Xvfb on a display it picks itself (-displayfd), so parallel runs never collide."""
-
-    def __init__(self, log_path):
-        read_end, write_end = os.pipe()
-        self.log = open(log_path, "wb")
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp", "-noreset"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 20
-        with os.fdopen(read_end, "rb") as reader:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                chunk = reader.read(1)
-                if not chunk:
-                    break
-                number += chunk
-        if not number.strip():
-            self.stop()
-            raise RuntimeError("Xvfb did not report a display number")
-        self.name = ":" + number.decode().strip()
-
-    def screenshot(self, path):
-        subprocess.run(["import", "-display", self.name, "-window", "root", path],
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=20, check=False)
-
-    def stop(self):
-        stop_process(self.process)
-        self.log.close()
-
-
 class Wine:
     """A prefix of the harness's own, its wineserver kept alive for the whole run."""
 
-    def __init__(self, work, display, prefix_script):
+    def __init__(self, work, display):
         self.work = work
         self.prefix = os.path.join(work, "prefix")
         self.home = os.path.join(work, "home")
+        self.platform = wine_layer.current_platform()
         os.makedirs(self.home, exist_ok=True)
-        self.env = dict(os.environ)
+        env = dict(os.environ)
         for name in ("LC_ALL", "LC_NUMERIC", "LANGUAGE"):
-            self.env.pop(name, None)
-        self.env.update({
-            "WINEPREFIX": self.prefix,
-            "WINELOADER": WINE,
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            env.pop(name, None)
+        env.update({
             "HOME": self.home,
             "DISPLAY": display.name,
             # UTF-8 command lines and file names, and "." as the decimal separator, as the
             # version texts are written.
             "LANG": "C.UTF-8",
         })
-        self.services_log = os.path.join(work, "wine-services.log")
-        subprocess.run([prefix_script], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300,
-                       check=True)
+        self.services_log = wine_layer.services_log(self.prefix)
         self.tmp = os.path.join(work, "tmp")
         os.makedirs(self.tmp, exist_ok=True)
         # Every program of the prefix on one virtual desktop: title bars are drawn, and
-        # vantoup.exe runs directly, its exit code being wine64's. The desktop is made by the
-        # first program of a session, so the session that wrote the setting is ended first.
-        self.run(["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop", "/t", "REG_SZ",
-                  "/d", "Default", "/f"])
-        self.run(["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v", "Default", "/t",
-                  "REG_SZ", "/d", "1024x768", "/f"])
-        self.stop()
-        subprocess.run([WINESERVER, "-p"], env=self.env, timeout=30, check=True)
-        # Wine's services start with the first program of the session and keep its output
-        # streams: give them a file of their own.
-        with open(self.services_log, "ab") as log:
-            subprocess.run([WINE, "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=log, stderr=log, timeout=120, check=False)
+        # vantoup.exe runs directly, its exit code being the loader's.
+        self.env = wine_layer.prepare_prefix(self.prefix, desktop=True, env=env)
+        # The desktop is made by the first program of a session, on this run's display.
+        wine_layer.stop_session(self.env)
+        wine_layer.start_session(self.env)
+        self._program_files = None
 
     def unix_path(self, *windows_parts):
         return os.path.join(self.prefix, "drive_c", *windows_parts)
+
+    def program_files(self, probe_exe):
+        """The program-files folder of a program built like the probe, as the prefix tells it:
+        under WoW64 a 32-bit program's is "Program Files (x86)"."""
+        if self._program_files is None:
+            out = os.path.join(self.tmp, "program-files.json")
+            if os.path.exists(out):
+                os.remove(out)
+            rc = self.run([probe_exe, out, "program-files"], name="probe")
+            check(rc == 0 and os.path.exists(out), f"probe program-files failed ({rc:#x})")
+            with open(out, encoding="utf-8") as source:
+                windows_path = json.load(source)["folder"]
+            self._program_files = wine_layer.windows_to_unix(self.prefix, windows_path)
+        return self._program_files
 
     @property
     def documents(self):
@@ -135,7 +95,8 @@ class Wine:
         out = open(os.path.join(self.tmp, name + ".out"), "wb")
         err = open(os.path.join(self.tmp, name + ".err"), "wb")
         try:
-            return subprocess.Popen([WINE] + args, env=self.env, stdin=subprocess.DEVNULL,
+            return subprocess.Popen([self.platform.loader] + args, env=self.env,
+                                    stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=err)
         finally:
             out.close()
@@ -148,15 +109,14 @@ class Wine:
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
-            raise CaseFailure(f"wine64 {' '.join(args)} did not end in {timeout} s")
+            raise CaseFailure(f"wine {' '.join(args)} did not end in {timeout} s")
 
     def output_of(self, name):
         with open(os.path.join(self.tmp, name + ".out"), "rb") as out:
             return out.read()
 
     def stop(self):
-        subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60, check=False)
-        subprocess.run([WINESERVER, "-w"], env=self.env, timeout=60, check=False)
+        wine_layer.stop_session(self.env)
 
     # Registry -------------------------------------------------------------------------------
 

@@ -13,6 +13,8 @@
 //       command in its start-up information, waits for it and ends with its exit code
 //   vanto-probe OUT press-ok [timeoutMs]                 confirm the OK button of a dialog box
 //   vanto-probe OUT workarea                             the primary work area
+//   vanto-probe OUT program-files                        the program-files folder of a program
+//                                                        built like this one (WoW64 redirects)
 //   vanto-probe OUT watch <stopFile> <timeoutMs> <class>...
 //       records every distinct state of the top-level windows of those classes (visibility,
 //       caption, children's texts) until the stop file exists or the time is up; a state that
@@ -21,6 +23,8 @@
 //
 // Exit code 0 on success, 1 when the condition was not met or the window was missing, 2 on usage.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -91,7 +95,8 @@ std::string Result(bool ok, const std::string& detail) {
 
 int Usage() {
   std::fputs(
-      "usage: vanto-probe OUT wait|wait-gone|dump|key|type|close|start|press-ok|workarea|watch "
+      "usage: vanto-probe OUT wait|wait-gone|dump|key|type|close|start|press-ok|workarea|"
+      "program-files|watch "
       "...\n",
       stderr);
   return 2;
@@ -107,6 +112,12 @@ int wmain(int argc, wchar_t** argv) {
 
   if (command == L"dump") return WriteFile(out, DumpJson()) ? 0 : 1;
   if (command == L"workarea") return WriteFile(out, WorkAreaJson()) ? 0 : 1;
+  if (command == L"program-files") {
+    wchar_t folder[MAX_PATH] = {};
+    bool ok = SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder));
+    WriteFile(out, Result(ok, "\"folder\": " + JsonString(folder)));
+    return ok ? 0 : 1;
+  }
 
   if (command == L"watch" && args.size() >= 3) {
     std::vector<std::wstring> classes(args.begin() + 2, args.end());

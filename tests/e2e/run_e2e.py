@@ -35,8 +35,7 @@ def read_control_ids(header):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    for name in ("vantoup", "probe", "installer", "server", "wine-prefix-script", "control-ids",
-                 "work"):
+    for name in ("vantoup", "probe", "installer", "server", "control-ids", "work"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--signing-key",
                         help="private key matching the public key built into vantoup.exe: "
@@ -56,7 +55,7 @@ def main():
     wine = None
     passed = failed = 0
     try:
-        wine = Wine(args.work, display, args.wine_prefix_script)
+        wine = Wine(args.work, display)
         run = Run(args, display, wine, Probe(wine, args.probe), read_control_ids(args.control_ids))
         for name, case in selected:
             case_start = time.monotonic()

@@ -50,7 +50,7 @@ class DemoServerTest(unittest.TestCase):
         cls.folder = tempfile.TemporaryDirectory()
         cls.root = os.path.join(cls.folder.name, "site")
         os.makedirs(os.path.join(cls.root, "vanto"))
-        for name in ("setup.exe", KOREAN, "gone.exe", "cut.exe"):
+        for name in ("setup.exe", KOREAN, "gone.exe", "cut.exe", "big.exe"):
             with open(os.path.join(cls.root, "vanto", name), "wb") as out:
                 out.write(INSTALLER)
         with open(os.path.join(cls.folder.name, "secret.txt"), "wb") as out:
@@ -64,7 +64,7 @@ class DemoServerTest(unittest.TestCase):
              "vanto/newvanto.ini", "--ver", "2.0", "--server-dir",
              "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능",
              "--exe-sig", "c2ln", "--slow-path", "/vanto/setup.exe", "--truncate",
-             "/vanto/cut.exe"],
+             "/vanto/cut.exe", "--announce-length", "/vanto/big.exe=+4294967296"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file) and time.monotonic() < deadline:
@@ -138,11 +138,16 @@ class DemoServerTest(unittest.TestCase):
                     self.assertEqual(lines[:-2], logged)
 
     def test_truncated_answer_announces_the_whole_length(self):
-        reply = exchange(self.port, b"GET /vanto/cut.exe HTTP/1.1\r\n\r\n")
-        status, headers, body = split_reply(reply)
-        self.assertEqual(status, b"HTTP/1.1 200 OK")
-        self.assertEqual(int(headers[b"content-length"]), len(INSTALLER))
-        self.assertEqual(body, INSTALLER[:len(INSTALLER) // 2])
+        # (path, announced length, bytes sent)
+        for path, length, sent in (
+                (b"/vanto/cut.exe", len(INSTALLER), INSTALLER[:len(INSTALLER) // 2]),
+                (b"/vanto/big.exe", (1 << 32) + len(INSTALLER), INSTALLER)):
+            with self.subTest(path=path):
+                reply = exchange(self.port, b"GET " + path + b" HTTP/1.1\r\n\r\n")
+                status, headers, body = split_reply(reply)
+                self.assertEqual(status, b"HTTP/1.1 200 OK")
+                self.assertEqual(int(headers[b"content-length"]), length)
+                self.assertEqual(body, sent)
 
     def test_missing_switches_at_run_time(self):
         for command, status in (("serve?path=/vanto/setup.exe", b"HTTP/1.1 200 OK"),

@@ -47,16 +47,35 @@ TEST(BodyBuffer, ReservesLittleAheadOfTheData) {
 }
 
 TEST(BodyBuffer, LyingLengthsReserveNothingLarge) {
-  const std::string responses[] = {
-      "HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\nabc",
-      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFF\r\nabc",
+  const struct {
+    const char* name;
+    std::string raw;
+    bool withinLimit;
+  } cases[] = {
+      {"length at the limit", "HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\nabc", true},
+      {"chunk at the limit", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFF\r\nabc",
+       true},
+      {"length past the limit", "HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\nabc", false},
+      {"chunk past the limit",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFF\r\nabc", false},
+      // 2^32 + 3: cut to 32 bits it would be the 3 bytes that came, a complete body.
+      {"length that wraps in 32 bits", "HTTP/1.1 200 OK\r\nContent-Length: 4294967299\r\n\r\nabc",
+       false},
+      {"chunk that wraps in 32 bits",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n100000003\r\nabc\r\n0\r\n\r\n", false},
   };
-  for (const std::string& raw : responses) {
-    MemorySource source(raw.data(), raw.size());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MemorySource source(c.raw.data(), c.raw.size());
     LineReader reader(source);
     BodyBuffer body;
-    EXPECT_THROW(ReadResponse(reader, body, {}), EIdConnClosedGracefully);
-    EXPECT_EQ(3u, body.Size());
+    if (c.withinLimit) {
+      EXPECT_THROW(ReadResponse(reader, body, {}), EIdConnClosedGracefully);
+      EXPECT_EQ(3u, body.Size());
+    } else {
+      EXPECT_THROW(ReadResponse(reader, body, {}), EOutOfMemory);
+      EXPECT_EQ(0u, body.Size());
+    }
     EXPECT_LE(body.Capacity(), 64u * 1024);
   }
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""One run of vantoup.exe against the local demo server, under Xvfb and 64-bit Wine, with a
+"""One run of vantoup.exe against the local demo server, under Xvfb and Wine, with a
 report of what happened. scripts/demo builds the programs and calls this; run it through
 scripts/demo.
 
@@ -23,6 +23,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 from harness import CaseFailure, Display, Probe, Wine, names_in, stop_process  # noqa: E402
+import wine_layer  # noqa: E402  (on the path that harness sets)
 
 PORT = 8080
 CLIENT_MAIN = "TfrmClientMain"
@@ -50,9 +51,11 @@ def parse_args(argv):
         f"http://localhost:{PORT}/vanto/ (the program's built-in address), and runs vantoup.exe "
         "once in a Wine prefix under build/demo/ where version 1.5 is installed. Prints what was "
         "downloaded, what was opened, what became of vanto.exe, the exit code and the screenshots.",
-        epilog="Build directories: build/win64 and build/win32 (the presets'); the environment "
-        "variables VANTO_DEMO_WIN64_DIR and VANTO_DEMO_WIN32_DIR choose others. With --signed: "
-        "build/demo/win64-signed (the demo key built in) and build/linux (vanto-sign); the demo "
+        epilog="Build directories: build/win32 (the shipped i686 build, run under the WoW64 "
+        "Wine 10 of scripts/wow64-root), or build/win64 with --x86_64 (under the host's Wine 8); the "
+        "environment variables VANTO_DEMO_WIN32_DIR and VANTO_DEMO_WIN64_DIR choose others. With "
+        "--signed: build/demo/win32-signed or win64-signed (the demo key built in) and build/linux "
+        "(vanto-sign); the demo "
         "key pair is made once in build/demo/keys/.")
     parser.add_argument("--version-local", default="1.5", metavar="X",
                         help="the installed version, the registry's Ver (default 1.5)")
@@ -78,11 +81,10 @@ def parse_args(argv):
                         "(the README's pictures: docs); freezes the program for a moment to catch "
                         "the completion text")
     tools = parser.add_argument_group("programs (scripts/demo passes these)")
-    tools.add_argument("--vantoup", help="vantoup.exe (win64 build)")
+    tools.add_argument("--vantoup", help="vantoup.exe (the build the Wine in use runs)")
     tools.add_argument("--installer", help="vanto-demo-installer.exe")
     tools.add_argument("--probe", help="vanto-probe.exe")
     tools.add_argument("--hold", help="vanto-demo-hold.exe")
-    tools.add_argument("--win32-vantoup", help="the 32-bit vantoup.exe, only named in the report")
     tools.add_argument("--sign-tool", help="vanto-sign (Linux build), for --signed")
     tools.add_argument("--sign-key", help="the private key vanto-sign signs with, for --signed")
     tools.add_argument("--work", default=os.path.join(ROOT, "build", "demo"),
@@ -255,9 +257,9 @@ class Demo:
         print("* Xvfb and the Wine prefix build/demo/prefix (the first time takes a minute)",
               flush=True)
         self.display = Display(os.path.join(self.work, "xvfb.log"))
-        self.wine = Wine(self.work, self.display, os.path.join(ROOT, "scripts", "wine-prefix"))
+        self.wine = Wine(self.work, self.display)
         self.probe = Probe(self.wine, self.args.probe)
-        self.vanto_dir = self.wine.unix_path("Program Files", "vanto")
+        self.vanto_dir = os.path.join(self.wine.program_files(self.args.probe), "vanto")
         self.temp_dir = os.path.join(self.wine.documents, "vanto", "Temp")
         shutil.rmtree(self.vanto_dir, ignore_errors=True)
         os.makedirs(self.vanto_dir)
@@ -477,15 +479,13 @@ class Demo:
         args = self.args
         ok = True
         print("\n=== what happened " + "=" * 60)
-        if args.signed:
-            print(f"vantoup.exe: the win64 build with the demo key's public half built in "
-                  f"({os.path.relpath(args.vantoup, ROOT)}; 32-bit Wine does not start on this "
-                  "machine)")
-        else:
-            print("vantoup.exe: the win64 build (32-bit Wine does not start on this machine; the "
-                  "shipped win32 build was built too" +
-                  (f": {os.path.relpath(args.win32_vantoup, ROOT)})" if args.win32_vantoup else
-                   ")"))
+        platform = wine_layer.current_platform()
+        build = ("the i686 build, the one users get, under the WoW64 Wine 10 of "
+                 "scripts/wow64-root" if platform.name == "i686" else
+                 "the x86_64 build under the host's Wine 8")
+        print(f"vantoup.exe: {build}" +
+              (" with the demo key's public half built in" if args.signed else "") +
+              f" ({os.path.relpath(args.vantoup, ROOT)})")
         if self.exe_sig:
             print(f"Installer signed with {os.path.relpath(args.sign_key, ROOT)} (the demo key, "
                   f"for demos only) over VER \"{args.version_server}\" and its "
@@ -620,7 +620,9 @@ class Demo:
                 print(f"  Xvfb         PID {pid} on DISPLAY={self.display.name}: kill {pid}  (a look: "
                       f"import -display {self.display.name} -window root look.png)")
             if self.wine:
-                print(f"  Wine         WINEPREFIX={self.wine.prefix} /usr/lib/wine/wineserver -k")
+                server = wine_layer.current_platform().server
+                inside = "scripts/wow64-root run " if server != wine_layer.HOST_WINE.server else ""
+                print(f"  Wine         {inside}env WINEPREFIX={self.wine.prefix} {server} -k")
             return
         if self.wine:
             self.wine.stop()

@@ -1,0 +1,221 @@
+#!/usr/bin/env python3
+"""What every Windows run of ours needs from Wine, in one place: which Wine runs which build, a
+prefix set up for our programs (Hangul fonts for the dialog fonts, Marlett, a virtual desktop),
+an X display of its own, and a session whose background services write to a log file.
+
+Two Wines: the host's Wine 8 runs the x86_64 build; inside the root of scripts/wow64-root, whose
+Wine 10 is a new-WoW64 build, the loader runs the shipped i686 build as well. The root marks
+itself with VANTO_IN_WOW64_ROOT=1.
+
+As a command (the shell helpers in scripts/ are thin wrappers of it):
+  wine_layer.py prefix                      make $WINEPREFIX ready
+  wine_layer.py run PROGRAM [ARGS...]       make it ready and run PROGRAM under Wine
+  wine_layer.py session-start|session-stop  the session of $WINEPREFIX, services logged to a file
+  wine_layer.py with-display PREFIX PROGRAM [ARGS...]
+        PROGRAM on an X display and a virtual desktop of its own, in a fresh session of PREFIX;
+        its output is copied through a file, since Wine's services hold on to the streams of
+        the first Wine process of a session"""
+
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+FONT_FACES = ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "MS Sans Serif", "굴림체", "Gulim",
+              "GulimChe")
+HANGUL_FONT = "NanumGothic"
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
+DESKTOP_SIZE = "1024x768"
+
+
+class Platform:
+    """The Wine that runs one build: its loader and server, and the build it runs."""
+
+    def __init__(self, name, loader, server):
+        self.name = name
+        self.loader = loader
+        self.server = server
+
+
+HOST_WINE = Platform("x86_64", "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver")
+WOW64_WINE = Platform("i686", "/usr/lib/x86_64-linux-gnu/wine/wine",
+                      "/usr/lib/x86_64-linux-gnu/wine/wineserver")
+
+
+def current_platform():
+    return WOW64_WINE if os.environ.get("VANTO_IN_WOW64_ROOT") == "1" else HOST_WINE
+
+
+def wine_env(prefix, base=None):
+    """The environment of a Wine process in `prefix`."""
+    env = dict(os.environ if base is None else base)
+    platform = current_platform()
+    env.update({"WINEPREFIX": prefix, "WINELOADER": platform.loader,
+                "WINEDEBUG": env.get("WINEDEBUG", "-all"),
+                "WINEDLLOVERRIDES": env.get("WINEDLLOVERRIDES", "mscoree,mshtml=")})
+    return env
+
+
+def services_log(prefix):
+    return os.path.join(prefix, "wine-services.log")
+
+
+def _wine_quietly(env, args, timeout=300):
+    """A Wine command whose output, and that of any services it starts, goes to the log."""
+    with open(services_log(env["WINEPREFIX"]), "ab") as log:
+        return subprocess.run([current_platform().loader] + args, env=env, stdin=subprocess.DEVNULL,
+                              stdout=log, stderr=log, timeout=timeout, check=False).returncode
+
+
+def _server(env, *args, timeout=60):
+    subprocess.run([current_platform().server] + list(args), env=env, timeout=timeout,
+                   check=False)
+
+
+def prepare_prefix(prefix, desktop=False, env=None):
+    """Boots the prefix once, with the Hangul font standing in for the dialog fonts and Marlett
+    for the title-bar buttons; `desktop` puts every window on one virtual desktop, since without a
+    window manager Wine waits for each top-level window to be mapped. Safe to call again and from
+    several processes at once."""
+    env = wine_env(prefix, env)
+    os.makedirs(prefix, exist_ok=True)
+    with open(prefix.rstrip("/") + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        ready = os.path.join(prefix, ".vanto-ready")
+        if not os.path.exists(ready):
+            _wine_quietly(env, ["wineboot", "-i"])
+            for face in FONT_FACES:
+                _wine_quietly(env, ["reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v",
+                                    face, "/t", "REG_SZ", "/d", HANGUL_FONT, "/f"])
+            _server(env, "-w")
+            open(ready, "w").close()
+        fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+        if os.path.isfile(MARLETT) and not os.path.isfile(os.path.join(fonts, "marlett.ttf")):
+            os.makedirs(fonts, exist_ok=True)
+            shutil.copy(MARLETT, fonts)
+        marker = os.path.join(prefix, ".vanto-desktop")
+        if desktop and not os.path.exists(marker):
+            _wine_quietly(env, ["reg", "add", r"HKCU\Software\Wine\Explorer", "/v", "Desktop",
+                                "/t", "REG_SZ", "/d", "Default", "/f"])
+            _wine_quietly(env, ["reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v",
+                                "Default", "/t", "REG_SZ", "/d", DESKTOP_SIZE, "/f"])
+            # The desktop is made by the first program of a session: end the one that wrote it.
+            _server(env, "-k")
+            _server(env, "-w")
+            open(marker, "w").close()
+    return env
+
+
+def start_session(env):
+    """A session kept alive, its services started by a program of ours with their output in the
+    log, so that no later program's output pipe is held open by them."""
+    subprocess.run([current_platform().server, "-p"], env=env, timeout=30, check=True)
+    _wine_quietly(env, ["cmd", "/c", "exit"], timeout=120)
+
+
+def stop_session(env):
+    _server(env, "-k")
+    _server(env, "-w")
+
+
+def stop_process(process):
+    """Ends a process we started: politely first, then for sure."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+class Display:
+    """Xvfb on a display it picks itself (-displayfd), so parallel runs never collide."""
+
+    def __init__(self, log_path):
+        read_end, write_end = os.pipe()
+        self.log = open(log_path, "wb")
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", DESKTOP_SIZE + "x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        with os.fdopen(read_end, "rb") as reader:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = reader.read(1)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.stop()
+            raise RuntimeError("Xvfb did not report a display number")
+        self.name = ":" + number.decode().strip()
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.name, "-window", "root", path],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=20, check=False)
+
+    def stop(self):
+        stop_process(self.process)
+        self.log.close()
+
+
+def windows_to_unix(prefix, windows_path):
+    """C:\\x\\y of the prefix as a Unix path (drive C only, where our programs live)."""
+    drive, _, rest = windows_path.partition(":")
+    if drive.upper() != "C":
+        raise ValueError(f"not on drive C: {windows_path!r}")
+    return os.path.join(prefix, "drive_c", *[p for p in rest.split("\\") if p])
+
+
+def _with_display(prefix, program, args):
+    prefix = os.path.realpath(prefix)
+    env = prepare_prefix(prefix, desktop=True)
+    work = tempfile.mkdtemp()
+    display = Display(os.path.join(work, "xvfb.log"))
+    try:
+        env["DISPLAY"] = display.name
+        # The desktop needs a session started with a display: start afresh, also after an
+        # interrupted run.
+        stop_session(env)
+        output = os.path.join(work, "output")
+        with open(output, "wb") as out:
+            status = subprocess.run([current_platform().loader, program] + args, env=env,
+                                    stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, check=False).returncode
+        with open(output, "rb") as source:
+            sys.stdout.buffer.write(source.read())
+        return status
+    finally:
+        stop_session(env)
+        display.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def main(argv):
+    command = argv[0] if argv else ""
+    prefix = os.environ.get("WINEPREFIX", "")
+    if command == "with-display" and len(argv) >= 3:
+        return _with_display(argv[1], argv[2], argv[3:])
+    if command not in ("prefix", "run", "session-start", "session-stop") or not prefix or \
+            (command == "run" and len(argv) < 2):
+        print(__doc__, file=sys.stderr)
+        return 2
+    env = prepare_prefix(prefix)
+    if command == "run":
+        os.execve(current_platform().loader, [current_platform().loader] + argv[1:], env)
+    if command == "session-start":
+        start_session(env)
+    if command == "session-stop":
+        stop_session(env)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
