@@ -116,8 +116,10 @@ def start_session(env):
     _wine_quietly(env, ["cmd", "/c", "exit"], timeout=120)
 
 
-def stop_session(env):
-    _server(env, "-k")
+def stop_session(env, hard=False):
+    """`hard` ends a server that no longer answers: its signal handlers only run in its main loop,
+    so a server caught in a loop of its own outlives anything but SIGKILL."""
+    _server(env, "-k9" if hard else "-k")
     _server(env, "-w")
 
 

@@ -24,6 +24,11 @@ class CaseFailure(Exception):
     pass
 
 
+class WineHang(CaseFailure):
+    """A Wine program of the harness (the probe, reg) did not end: Wine itself stopped answering,
+    which says nothing of vantoup.exe."""
+
+
 def check(condition, message):
     if not condition:
         raise CaseFailure(message)
@@ -109,7 +114,7 @@ class Wine:
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
-            raise CaseFailure(f"wine {' '.join(args)} did not end in {timeout} s")
+            raise WineHang(f"wine {' '.join(args)} did not end in {timeout} s")
 
     def output_of(self, name):
         with open(os.path.join(self.tmp, name + ".out"), "rb") as out:
@@ -117,6 +122,11 @@ class Wine:
 
     def stop(self):
         wine_layer.stop_session(self.env)
+
+    def restart(self):
+        """A new session after a hang: the old server is ended for sure, with everything of it."""
+        wine_layer.stop_session(self.env, hard=True)
+        wine_layer.start_session(self.env)
 
     # Registry -------------------------------------------------------------------------------
 

@@ -20,7 +20,7 @@ import cases_bad_input  # noqa: E402
 import cases_startup  # noqa: E402
 import cases_upgrade  # noqa: E402
 from e2e_context import Run  # noqa: E402
-from harness import CaseFailure, Display, Probe, Wine  # noqa: E402
+from harness import CaseFailure, Display, Probe, Wine, WineHang  # noqa: E402
 
 CASES = cases_startup.CASES + cases_upgrade.CASES + cases_bad_input.CASES
 SIGNED_CASES = cases_upgrade.SIGNED_CASES
@@ -53,29 +53,48 @@ def main():
     started = time.monotonic()
     display = Display(os.path.join(args.work, "xvfb.log"))
     wine = None
-    passed = failed = 0
+    passed = failed = hangs = 0
     try:
         wine = Wine(args.work, display)
         run = Run(args, display, wine, Probe(wine, args.probe), read_control_ids(args.control_ids))
         for name, case in selected:
             case_start = time.monotonic()
-            try:
-                run.begin(name)
-                case(run)
-                passed += 1
-                print(f"PASS {name} ({time.monotonic() - case_start:.1f} s)", flush=True)
-            except Exception as error:  # a broken case must not stop the others
-                failed += 1
-                run.shot("failed")
-                detail = str(error) if isinstance(error, CaseFailure) else traceback.format_exc()
-                print(f"FAIL {name}: {detail}", flush=True)
-            finally:
-                run.end()
+            for attempt in (1, 2):
+                try:
+                    run.begin(name)
+                    case(run)
+                    passed += 1
+                    print(f"PASS {name} ({time.monotonic() - case_start:.1f} s)", flush=True)
+                    break
+                except WineHang as error:
+                    run.shot("hang")
+                    if attempt == 2:
+                        failed += 1
+                        print(f"FAIL {name}: Wine stopped answering twice: {error}", flush=True)
+                        break
+                    # WoW64 Wine 10's server now and then loops for good (seen after a box is
+                    # confirmed); nothing of the program is judged by it, so the case runs again
+                    # in a new session, once, and the run says so.
+                    hangs += 1
+                    print(f"HANG {name}: {error}; a new Wine session, the case again", flush=True)
+                    run.end()
+                    wine.restart()
+                except Exception as error:  # a broken case must not stop the others
+                    failed += 1
+                    run.shot("failed")
+                    detail = str(error) if isinstance(error, CaseFailure) \
+                        else traceback.format_exc()
+                    print(f"FAIL {name}: {detail}", flush=True)
+                    break
+                finally:
+                    run.end()
     finally:
         if wine:
             wine.stop()
         display.stop()
     print(f"e2e run took {time.monotonic() - started:.0f} s; screenshots in {args.work}")
+    if hangs:
+        print(f"Wine stopped answering {hangs} times; those cases ran again in a new session")
     if skipped:
         print(f"{skipped} signature cases need a program built with the test key "
               "(--signing-key)")
