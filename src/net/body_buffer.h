@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/memory.h"
+
 namespace vanto::net {
 
 class BodyBuffer {
@@ -27,7 +29,7 @@ class BodyBuffer {
 
  private:
   struct Block {
-    std::unique_ptr<char[]> data;
+    platform::LargeBlock data;
     size_t capacity = 0;
     size_t used = 0;
   };
