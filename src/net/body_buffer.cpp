@@ -12,7 +12,7 @@ std::span<char> BodyBuffer::Room(size_t wanted) {
       capacity =
           std::min(kMaxBlock, static_cast<size_t>(std::max<std::uint64_t>(size_, kFirstBlock)));
     Block block;
-    block.data = platform::AllocateLargeBlock(capacity);
+    block.data = std::make_unique_for_overwrite<char[]>(capacity);
     block.capacity = capacity;
     blocks_.push_back(std::move(block));
   }

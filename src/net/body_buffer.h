@@ -8,8 +8,6 @@
 #include <span>
 #include <vector>
 
-#include "platform/memory.h"
-
 namespace vanto::net {
 
 class BodyBuffer {
@@ -29,7 +27,7 @@ class BodyBuffer {
 
  private:
   struct Block {
-    platform::LargeBlock data;
+    std::unique_ptr<char[]> data;
     size_t capacity = 0;
     size_t used = 0;
   };
