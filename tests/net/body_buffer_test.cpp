@@ -21,7 +21,8 @@ std::string Flatten(const BodyBuffer& body) {
 TEST(BodyBuffer, KeepsTheBytesInOrderAcrossBlocks) {
   BodyBuffer body;
   std::string expected;
-  for (size_t piece : {size_t{1}, size_t{65535}, size_t{2}, size_t{300000}, size_t{5000000}}) {
+  for (size_t piece :
+       {size_t{1}, size_t{65535}, size_t{2}, size_t{300000}, size_t{5000000}, size_t{20000000}}) {
     std::string bytes(piece, '\0');
     for (size_t i = 0; i < piece; ++i) bytes[i] = static_cast<char>(expected.size() + i * 31);
     body.Append(bytes.data(), bytes.size());
