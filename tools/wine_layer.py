@@ -123,6 +123,39 @@ def stop_session(env, hard=False):
     _server(env, "-w")
 
 
+def _server_pids(prefix):
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if not os.path.basename(os.readlink(f"/proc/{entry}/exe")).startswith("wineserver"):
+                continue
+            with open(f"/proc/{entry}/environ", "rb") as environ:
+                if ("WINEPREFIX=" + prefix).encode() in environ.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            continue
+    return pids
+
+
+def _cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def server_loops(prefix, seconds=2.0):
+    """True when the prefix's server keeps a core busy while none of our programs runs: the WoW64
+    Wine 10 server now and then loops for good, and then nothing of the prefix answers."""
+    try:
+        before = {pid: _cpu_seconds(pid) for pid in _server_pids(prefix)}
+        time.sleep(seconds)
+        return any(_cpu_seconds(pid) - used > 0.7 * seconds for pid, used in before.items())
+    except OSError:  # the server ended meanwhile
+        return False
+
+
 def stop_process(process):
     """Ends a process we started: politely first, then for sure."""
     if process.poll() is None:

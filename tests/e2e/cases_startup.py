@@ -103,8 +103,9 @@ INFO_FAILURES = [
     # Nothing is added to a ServerDir without its closing slash: the name is glued on.
     ("server-dir-without-slash", lambda run: run.serve("2.0").rstrip("/"),
      "HTTP/1.1 404 Not Found.", b"GET /vantonewvanto.ini HTTP/1.1"),
+    # The reason phrase is the server's: Python 3.13 renamed it to "URI Too Long".
     ("server-dir-100000", lambda run: run.serve("2.0") + "a" * 100000 + "/",
-     "HTTP/1.1 414 Request-URI Too Long.", None),
+     re.compile(r"HTTP/1\.1 414 (Request-)?URI Too Long\."), None),
     # A file named Temp where the download folder should be: the folder cannot be made, and the
     # information file cannot be saved into it.
     ("download-folder-is-a-file", lambda run: temp_is_a_file(run) + run.serve("2.0"),

@@ -123,6 +123,9 @@ class Wine:
     def stop(self):
         wine_layer.stop_session(self.env)
 
+    def hung(self):
+        return wine_layer.server_loops(self.prefix)
+
     def restart(self):
         """A new session after a hang: the old server is ended for sure, with everything of it."""
         wine_layer.stop_session(self.env, hard=True)
