@@ -1,6 +1,7 @@
 #include "support/scripted_server.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 
@@ -9,6 +10,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -40,6 +42,8 @@ void CloseNative(NativeSocket s) {
 }
 #endif
 
+constexpr int kPollMs = 20;
+
 NativeSocket Native(std::intptr_t handle) {
   return static_cast<NativeSocket>(handle);
 }
@@ -58,9 +62,45 @@ bool WaitReadable(NativeSocket s, int ms) {
 #endif
 }
 
-bool SendAllBytes(NativeSocket s, const std::string& bytes) {
+// True when the socket can take more bytes (or has failed) within `ms`.
+bool WaitWritable(NativeSocket s, int ms) {
+#ifdef _WIN32
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_SET(s, &writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &failed);
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  return select(0, nullptr, &writable, &failed, &tv) > 0;
+#else
+  pollfd p{s, POLLOUT, 0};
+  return poll(&p, 1, ms) > 0;
+#endif
+}
+
+bool WouldBlock() {
+#ifdef _WIN32
+  return WSAGetLastError() == WSAEWOULDBLOCK;
+#else
+  return errno == EAGAIN || errno == EWOULDBLOCK;
+#endif
+}
+
+void MakeNonBlocking(NativeSocket s) {
+#ifdef _WIN32
+  u_long on = 1;
+  ioctlsocket(s, FIONBIO, &on);
+#else
+  fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+#endif
+}
+
+// Sends on a non-blocking socket, so that a client which stopped reading cannot hold the server
+// past its stop: Wine 8 never wakes a blocked send whose peer has reset the connection.
+bool SendAllBytes(NativeSocket s, const std::string& bytes, const std::atomic<bool>& stop) {
   size_t sent = 0;
   while (sent < bytes.size()) {
+    if (stop.load()) return false;
     size_t piece = bytes.size() - sent;
     if (piece > (1 << 20)) piece = 1 << 20;
 #ifdef _WIN32
@@ -68,6 +108,10 @@ bool SendAllBytes(NativeSocket s, const std::string& bytes) {
 #else
     ssize_t n = send(s, bytes.data() + sent, piece, MSG_NOSIGNAL);
 #endif
+    if (n < 0 && WouldBlock()) {
+      WaitWritable(s, kPollMs);
+      continue;
+    }
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -75,7 +119,6 @@ bool SendAllBytes(NativeSocket s, const std::string& bytes) {
 }
 
 const char kDefaultResponse[] = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-constexpr int kPollMs = 20;
 
 }  // namespace
 
@@ -157,6 +200,7 @@ void ScriptedServer::Run() {
 
 void ScriptedServer::Serve(std::intptr_t handle, const ServerScript& script) {
   NativeSocket client = Native(handle);
+  MakeNonBlocking(client);
   std::string request;
   if (script.readRequest) {
     // The request ends at the first empty line; a client that closes early ends it too.
@@ -176,7 +220,7 @@ void ScriptedServer::Serve(std::intptr_t handle, const ServerScript& script) {
     requests_.push_back(request);
   }
   for (const ServerScript::Step& step : script.steps) {
-    if (!step.bytes.empty() && !SendAllBytes(client, step.bytes)) break;
+    if (!step.bytes.empty() && !SendAllBytes(client, step.bytes, stop_)) break;
     // Short delays are slept as given: byte-at-a-time feeds use pauses of a millisecond.
     for (int waited = 0; waited < step.delayMs && !Stopping(); waited += kPollMs) {
       std::this_thread::sleep_for(
