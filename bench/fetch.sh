@@ -117,9 +117,13 @@ win64_client() {
 }
 
 clients=(linux)
-if [ -f "$win32_fetch" ] && [ -x "$("$root/scripts/wow64-root" path)/usr/bin/apt-get" ]; then
+wow64_ready() {
+  [ -f "$win32_fetch" ] && [ -x "$("$root/scripts/wow64-root" path)/usr/bin/apt-get" ] &&
+    "$root/scripts/wow64-root" run env WINEPREFIX="$bench/wow64-prefix" \
+      python3 "$root/tools/wine_layer.py" runs-i686
+}
+if wow64_ready; then
   wow64_prefix=$bench/wow64-prefix
-  mkdir -p "$wow64_prefix"
   # A server that stays up, as the system of a real Windows machine does; the first run also
   # makes the prefix.
   "$root/scripts/wow64-root" run env WINEPREFIX="$wow64_prefix" "$wow64_wine/wineserver" -p \
@@ -127,7 +131,8 @@ if [ -f "$win32_fetch" ] && [ -x "$("$root/scripts/wow64-root" path)/usr/bin/apt
   win32_client "$base/info.ini" "$work/warm.out" >/dev/null
   clients+=(win32)
 else
-  echo "win32: skipped (no $win32_fetch or no WoW64 root: scripts/wow64-root make)"
+  echo "win32: skipped (no $win32_fetch, no WoW64 root (scripts/wow64-root make), or a kernel" \
+    "that runs no 32-bit code)"
 fi
 if [ -f "$win64_fetch" ] && [ -x "$host_wine/wine64" ]; then
   host_prefix=$bench/wine64-prefix

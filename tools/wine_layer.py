@@ -11,6 +11,8 @@ As a command (the shell helpers in scripts/ are thin wrappers of it):
   wine_layer.py prefix                      make $WINEPREFIX ready
   wine_layer.py run PROGRAM [ARGS...]       make it ready and run PROGRAM under Wine
   wine_layer.py session-start|session-stop  the session of $WINEPREFIX, services logged to a file
+  wine_layer.py runs-i686                   exit 0 when this Wine, in $WINEPREFIX, runs 32-bit
+                                            Windows code on this machine, else say why and exit 1
   wine_layer.py with-display PREFIX PROGRAM [ARGS...]
         PROGRAM on an X display and a virtual desktop of its own, in a fresh session of PREFIX;
         its output is copied through a file, since Wine's services hold on to the streams of
@@ -112,7 +114,11 @@ def prepare_prefix(prefix, desktop=False, env=None):
 def start_session(env):
     """A session kept alive, its services started by a program of ours with their output in the
     log, so that no later program's output pipe is held open by them."""
-    subprocess.run([current_platform().server, "-p"], env=env, timeout=30, check=True)
+    if subprocess.run([current_platform().server, "-p"], env=env, timeout=30,
+                      check=False).returncode != 0:
+        # A server of this prefix left running by an interrupted run: ours to end.
+        stop_session(env, hard=True)
+        subprocess.run([current_platform().server, "-p"], env=env, timeout=30, check=True)
     _wine_quietly(env, ["cmd", "/c", "exit"], timeout=120)
 
 
@@ -154,6 +160,20 @@ def server_loops(prefix, seconds=2.0):
         return any(_cpu_seconds(pid) - used > 0.7 * seconds for pid, used in before.items())
     except OSError:  # the server ended meanwhile
         return False
+
+
+def runs_i686(env):
+    """Whether 32-bit Windows code runs here. New WoW64 switches a 64-bit process into 32-bit
+    code, which needs the kernel's 32-bit code segment: kernels that turn IA-32 emulation off
+    (some virtual machines do, whatever their configuration says) fault on the first 32-bit
+    instruction. Wine's own 32-bit cmd.exe tells, in about a second."""
+    if current_platform() is not WOW64_WINE:
+        return False
+    cmd32 = os.path.join(os.path.dirname(WOW64_WINE.loader), "i386-windows", "cmd.exe")
+    try:
+        return _wine_quietly(env, [cmd32, "/c", "exit", "7"], timeout=120) == 7
+    finally:
+        stop_session(env)
 
 
 def stop_process(process):
@@ -238,7 +258,8 @@ def main(argv):
     prefix = os.environ.get("WINEPREFIX", "")
     if command == "with-display" and len(argv) >= 3:
         return _with_display(argv[1], argv[2], argv[3:])
-    if command not in ("prefix", "run", "session-start", "session-stop") or not prefix or \
+    if command not in ("prefix", "run", "session-start", "session-stop", "runs-i686") or \
+            not prefix or \
             (command == "run" and len(argv) < 2):
         print(__doc__, file=sys.stderr)
         return 2
@@ -249,6 +270,12 @@ def main(argv):
         start_session(env)
     if command == "session-stop":
         stop_session(env)
+    if command == "runs-i686" and not runs_i686(env):
+        print("wine_layer: " + ("the host's Wine is no WoW64 build: run this inside "
+                                "scripts/wow64-root" if current_platform() is not WOW64_WINE else
+                                "this machine's kernel runs no 32-bit code, not even under "
+                                "WoW64 (`dmesg | grep -i ia-32` may say why)"), file=sys.stderr)
+        return 1
     return 0
 
 
