@@ -20,14 +20,16 @@ INSTALLER_REQUEST = b"GET /vanto/" + INSTALLER.encode() + b" HTTP/1.1"
 NOT_A_NUMBER = "'{}' is not a valid floating point value."
 
 # Registry values that stop the start-up with the conversion error box, the whole text in it:
-# (case, Ver). Digits that overflow a double are no number either.
+# (case, Ver, whether the OK button stays in view). Digits that overflow a double are no number
+# either. 100,000 letters fill the screen with the box and push OK below it; OK keeps the focus.
 VER_NOT_A_NUMBER = [
-    ("ver-5000-nines", "9" * 5000),
-    ("ver-5000-letters", "v" * 5000),
+    ("ver-5000-nines", "9" * 5000, True),
+    ("ver-5000-letters", "v" * 5000, True),
+    ("ver-100000-letters", "v" * 100000, False),
 ]
 
 
-def ver_not_a_number(run, ver):
+def ver_not_a_number(run, ver, ok_in_view):
     def button_on_screen(dialog):
         # One word of 5000 letters is not wrapped: the box grows wider than the screen, centred
         # on it, while its OK button stays in view and holds the focus.
@@ -37,7 +39,8 @@ def ver_not_a_number(run, ver):
         b_left, b_top, b_right, b_bottom = buttons[0]["rect"]
         check(left <= b_left and b_right <= right and top <= b_top and b_bottom <= bottom,
               f"OK button at {buttons[0]['rect']} outside the work area")
-    early_stop(run, {"Ver": ver}, NOT_A_NUMBER.format(ver), button_on_screen)
+    early_stop(run, {"Ver": ver}, NOT_A_NUMBER.format(ver),
+               button_on_screen if ok_in_view else None)
 
 
 def ver_5000_digits(run):
@@ -215,7 +218,8 @@ def expect_no_update(run):
 
 
 CASES = (
-    [(name, lambda run, v=ver: ver_not_a_number(run, v)) for name, ver in VER_NOT_A_NUMBER] +
+    [(name, lambda run, v=ver, o=in_view: ver_not_a_number(run, v, o))
+     for name, ver, in_view in VER_NOT_A_NUMBER] +
     [("ver-5000-digits", ver_5000_digits),
      ("server-dir-line-break", server_dir_with_line_break),
      ("info-fname-dot-dot", info_fname_climbs_out)] +

@@ -2,6 +2,7 @@
 download, failed installer downloads with their retry, names in Korean, refused signatures."""
 
 import os
+import re
 import shutil
 import sys
 import time
@@ -370,6 +371,43 @@ def disk_full_run(run, disk, retry):
     check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
 
 
+def installer_held_open(run):
+    """The installer of an earlier attempt is still open in another program, unshared, as a
+    running installer holds its own file: it cannot be replaced, the box gives the system's
+    reason, nothing is started and the older file stays; once it is let go, Enter upgrades."""
+    os.makedirs(run.temp_dir, exist_ok=True)
+    held = os.path.join(run.temp_dir, INSTALLER)
+    with open(held, "wb") as out:
+        out.write(OLDER_INSTALLER)
+    hold = run.probe.hold_file(held)
+    try:
+        run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": run.serve("2.0")})
+        run.start()
+        dialog = run.box("error-box", "no error box appeared")
+        text = dialog_text(dialog)
+        check(re.fullmatch(r'Cannot create file "C:\\.*\\vanto\\Temp\\' + re.escape(INSTALLER) +
+                           r'"\. \S.*', text, re.S), f"error text {text!r}")
+        upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
+        check(upgrade, "the upgrade window is not visible behind the box")
+        check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, "newvanto.ini"]),
+                    "download folder after the failure")
+        run.probe.press_ok()
+        check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
+        run.wait_focus_on_button(UPMAIN)
+    finally:
+        hold.release()
+    with open(held, "rb") as older:
+        check(older.read() == OLDER_INSTALLER, "the held installer changed")
+    typed = run.probe.type("enter")
+    check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
+          "the upgrade window is not in the foreground")
+    check_equal(run.wait_exit(), 0, "exit code after the retry")
+    run.states()
+    check_upgraded_in(run)
+    with open(held, "rb") as got, open(run.args.installer, "rb") as sent:
+        check(got.read() == sent.read(), "the saved installer differs from the served one")
+
+
 # The user's documents folder elsewhere: (case, its path, whether the platform names it). The
 # whole upgrade runs from there. Near MAX_PATH the installer's path is 259 characters, its
 # staging file's beyond 260; past MAX_PATH, Wine names the usual documents folder instead.
@@ -420,6 +458,7 @@ CASES = (
     [(name, lambda run, p=path, v=ver, s=stale: killed_then_run_again(run, p, v, s))
      for name, path, ver, stale in KILLED_RUNS] +
     [(name, lambda run, r=retry: disk_full(run, r)) for name, retry in DISK_FULL] +
+    [("installer-held-open-then-retry", installer_held_open)] +
     [(name, lambda run, p=path, n=named: upgrade_from_documents(run, p, n))
      for name, path, named in DOCUMENTS_FOLDERS])
 SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))

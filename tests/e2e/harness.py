@@ -236,6 +236,9 @@ class Probe:
     def start_watch(self, classes, timeout_ms=120000):
         return Watch(self, classes, timeout_ms)
 
+    def hold_file(self, path, timeout_ms=120000):
+        return FileHold(self, path, timeout_ms)
+
 
 class Watch:
     """The probe recording every state of some windows in the background."""
@@ -268,6 +271,37 @@ class Watch:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+
+
+class FileHold:
+    """The probe keeping a file open without sharing in the background, until `release`."""
+
+    def __init__(self, probe, path, timeout_ms):
+        out = probe._out()
+        self.release_file = out + ".release"
+        for stale in (out, self.release_file):
+            if os.path.exists(stale):
+                os.remove(stale)
+        self.process = probe.wine.start(
+            [probe.exe, out, "hold-file", "Z:" + os.path.abspath(path).replace("/", "\\"),
+             "Z:" + self.release_file.replace("/", "\\"), str(timeout_ms)], "hold-file")
+        deadline = time.monotonic() + 30
+        while not os.path.exists(out) and self.process.poll() is None and \
+                time.monotonic() < deadline:
+            time.sleep(0.05)
+        if not os.path.exists(out) or self.process.poll() not in (None, 0):
+            self.release()
+            raise CaseFailure(f"the probe could not hold {path} open")
+
+    def release(self):
+        with open(self.release_file, "w"):
+            pass
+        try:
+            self.process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise CaseFailure("the file hold did not end")
 
 
 class DemoServer:

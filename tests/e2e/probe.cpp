@@ -15,6 +15,9 @@
 //   vanto-probe OUT workarea                             the primary work area
 //   vanto-probe OUT program-files                        the program-files folder of a program
 //                                                        built like this one (WoW64 redirects)
+//   vanto-probe OUT hold-file <path> <releaseFile> <timeoutMs>
+//       keeps the file open without sharing, as a running installer holds its own file, until
+//       the release file exists or the time is up; OUT is written once the file is held
 //   vanto-probe OUT watch <stopFile> <timeoutMs> <class>...
 //       records every distinct state of the top-level windows of those classes (visibility,
 //       caption, children's texts) until the stop file exists or the time is up; a state that
@@ -96,7 +99,7 @@ std::string Result(bool ok, const std::string& detail) {
 int Usage() {
   std::fputs(
       "usage: vanto-probe OUT wait|wait-gone|dump|key|type|close|start|press-ok|workarea|"
-      "program-files|watch "
+      "program-files|hold-file|watch "
       "...\n",
       stderr);
   return 2;
@@ -117,6 +120,23 @@ int wmain(int argc, wchar_t** argv) {
     bool ok = SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder));
     WriteFile(out, Result(ok, "\"folder\": " + JsonString(folder)));
     return ok ? 0 : 1;
+  }
+
+  if (command == L"hold-file" && args.size() == 3) {
+    HANDLE held = CreateFileW(args[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+      WriteFile(out, Result(false, "\"error\": " + std::to_string(GetLastError())));
+      return 1;
+    }
+    WriteFile(out, Result(true, "\"held\": " + JsonString(args[0])));
+    const DWORD timeout = static_cast<DWORD>(_wtoi(args[2].c_str()));
+    const DWORD start = GetTickCount();
+    while (GetFileAttributesW(args[1].c_str()) == INVALID_FILE_ATTRIBUTES &&
+           GetTickCount() - start < timeout)
+      Sleep(50);
+    CloseHandle(held);
+    return 0;
   }
 
   if (command == L"watch" && args.size() >= 3) {

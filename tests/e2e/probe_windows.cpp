@@ -19,11 +19,15 @@ BOOL CALLBACK CollectAll(HWND hwnd, LPARAM list) {
 
 // The stored text, read without sending the window a message: a program whose thread is busy in
 // a download must not hold the probe up.
+// A text that fills the buffer may be longer: the buffer grows until it is read whole.
 std::wstring TextOf(HWND hwnd) {
-  std::wstring text(8192, L'\0');
-  int got = InternalGetWindowText(hwnd, text.data(), static_cast<int>(text.size()));
-  text.resize(static_cast<size_t>(got > 0 ? got : 0));
-  return text;
+  for (size_t size = 8192;; size *= 4) {
+    std::wstring text(size, L'\0');
+    int got = InternalGetWindowText(hwnd, text.data(), static_cast<int>(text.size()));
+    if (got >= static_cast<int>(size) - 1 && size < (1u << 22)) continue;
+    text.resize(static_cast<size_t>(got > 0 ? got : 0));
+    return text;
+  }
 }
 
 std::wstring ClassOf(HWND hwnd) {
