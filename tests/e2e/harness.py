@@ -240,6 +240,18 @@ class Probe:
         return FileHold(self, path, timeout_ms)
 
 
+def end_by_file(process, signal_file, what):
+    """Makes the file that a background probe waits for, and waits for it to end."""
+    with open(signal_file, "w"):
+        pass
+    try:
+        process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        raise CaseFailure(f"{what} did not stop")
+
+
 class Watch:
     """The probe recording every state of some windows in the background."""
 
@@ -254,14 +266,7 @@ class Watch:
             "watch")
 
     def finish(self):
-        with open(self.stop_file, "w"):
-            pass
-        try:
-            self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-            raise CaseFailure("the window watcher did not stop")
+        end_by_file(self.process, self.stop_file, "the window watcher")
         with open(self.out, encoding="utf-8") as source:
             result = json.load(source)
         self.polls, self.ms = result["polls"], result["ms"]
@@ -294,14 +299,7 @@ class FileHold:
             raise CaseFailure(f"the probe could not hold {path} open")
 
     def release(self):
-        with open(self.release_file, "w"):
-            pass
-        try:
-            self.process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-            raise CaseFailure("the file hold did not end")
+        end_by_file(self.process, self.release_file, "the file hold")
 
 
 class DemoServer:
