@@ -154,8 +154,9 @@ def _cpu_seconds(pid):
 
 
 def server_loops(prefix, seconds=2.0):
-    """True when the prefix's server keeps a core busy while none of our programs runs: the WoW64
-    Wine 10 server now and then loops for good, and then nothing of the prefix answers."""
+    """True when the prefix's server keeps a core busy while none of our programs runs: a server
+    caught in a loop of its own (WoW64 Wine 10's, in some window searches), and then nothing of
+    the prefix answers."""
     try:
         before = {pid: _cpu_seconds(pid) for pid in _server_pids(prefix)}
         time.sleep(seconds)

@@ -82,22 +82,13 @@ std::string WatchedState(const std::vector<std::wstring>& classes) {
   };
   bool everyVisible = false;
   for (const std::wstring& c : classes) everyVisible = everyVisible || c == L"*";
-  if (everyVisible) {
-    for (HWND hwnd : TopLevelWindows()) {
-      std::wstring name = ClassOf(hwnd);
-      bool watched = IsWindowVisible(hwnd) != FALSE;
-      for (const std::wstring& c : classes) watched = watched || c == name;
-      if (watched) add(hwnd);
-    }
-  } else {
-    // Looking the classes up directly costs far fewer calls than walking every window, which
-    // keeps the polling fast enough to catch states that last a few milliseconds.
-    for (const std::wstring& c : classes) {
-      for (HWND hwnd = FindWindowExW(nullptr, nullptr, c.c_str(), nullptr); hwnd;
-           hwnd = FindWindowExW(nullptr, hwnd, c.c_str(), nullptr)) {
-        if (OfOtherProcess(hwnd)) add(hwnd);
-      }
-    }
+  // The whole list at once, not FindWindowEx from the last window found: WoW64 Wine 10's
+  // server loops for good on such a search now and then, when windows come and go meanwhile.
+  for (HWND hwnd : TopLevelWindows()) {
+    std::wstring name = ClassOf(hwnd);
+    bool watched = everyVisible && IsWindowVisible(hwnd) != FALSE;
+    for (const std::wstring& c : classes) watched = watched || c == name;
+    if (watched) add(hwnd);
   }
   return "[" + out + "]";
 }

@@ -66,12 +66,29 @@ bool Shows(HWND window, const std::wstring& text) {
   return search.found;
 }
 
-HWND FindShowing(const std::wstring& windowClass, const std::wstring& text) {
-  for (HWND hwnd = FindWindowExW(nullptr, nullptr, windowClass.c_str(), nullptr); hwnd;
-       hwnd = FindWindowExW(nullptr, hwnd, windowClass.c_str(), nullptr)) {
-    if (IsWindowVisible(hwnd) && Shows(hwnd, text)) return hwnd;
+struct Showing {
+  const std::wstring* windowClass;
+  const std::wstring* text;
+  HWND found;
+};
+
+BOOL CALLBACK MatchShowing(HWND hwnd, LPARAM data) {
+  auto* search = reinterpret_cast<Showing*>(data);
+  wchar_t name[256] = {};
+  GetClassNameW(hwnd, name, 256);
+  if (*search->windowClass != name || !IsWindowVisible(hwnd) || !Shows(hwnd, *search->text)) {
+    return TRUE;
   }
-  return nullptr;
+  search->found = hwnd;
+  return FALSE;
+}
+
+// The whole list at once, not FindWindowEx from the last window found: WoW64 Wine 10's server
+// loops for good on such a search now and then, when windows come and go meanwhile.
+HWND FindShowing(const std::wstring& windowClass, const std::wstring& text) {
+  Showing search{&windowClass, &text, nullptr};
+  EnumWindows(MatchShowing, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 bool Exists(const std::wstring& path) {
