@@ -126,18 +126,27 @@ def start_session(env):
 
 def stop_session(env, hard=False):
     """`hard` ends a server that no longer answers: its signal handlers only run in its main loop,
-    so a server caught in a loop of its own outlives anything but SIGKILL."""
+    so a server caught in a loop of its own outlives anything but SIGKILL; its programs (the
+    services, the desktop, ours) then wait for it for good, so they are ended too."""
     _server(env, "-k9" if hard else "-k")
     _server(env, "-w")
+    if hard:
+        for pid in _prefix_pids(env["WINEPREFIX"], "wine"):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:  # ended meanwhile
+                pass
 
 
-def _server_pids(prefix):
+def _prefix_pids(prefix, program):
+    """The processes of `prefix` whose executable's name starts with `program` ("wineserver", or
+    "wine" for the server and every Windows program of the prefix)."""
     pids = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
-            if not os.path.basename(os.readlink(f"/proc/{entry}/exe")).startswith("wineserver"):
+            if not os.path.basename(os.readlink(f"/proc/{entry}/exe")).startswith(program):
                 continue
             with open(f"/proc/{entry}/environ", "rb") as environ:
                 if ("WINEPREFIX=" + prefix).encode() in environ.read().split(b"\0"):
@@ -158,7 +167,7 @@ def server_loops(prefix, seconds=2.0):
     caught in a loop of its own (WoW64 Wine 10's, in some window searches), and then nothing of
     the prefix answers."""
     try:
-        before = {pid: _cpu_seconds(pid) for pid in _server_pids(prefix)}
+        before = {pid: _cpu_seconds(pid) for pid in _prefix_pids(prefix, "wineserver")}
         time.sleep(seconds)
         return any(_cpu_seconds(pid) - used > 0.7 * seconds for pid, used in before.items())
     except OSError:  # the server ended meanwhile
