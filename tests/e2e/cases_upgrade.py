@@ -1,6 +1,7 @@
 """Cases of the whole run: the installer fetched and started, no newer version, input during the
 download, failed installer downloads with their retry, names in Korean, refused signatures."""
 
+import contextlib
 import os
 import re
 import shutil
@@ -319,93 +320,82 @@ def killed_then_run_again(run, slow_path, next_ver, stale_part):
         check(got.read() == sent.read(), "the saved installer differs from the served one")
 
 
-# The disk of the download folder is full while the installer is saved (a tmpfs smaller than
-# it): (case, whether space is freed and the step retried, or the window closed).
 OLDER_INSTALLER = b"the installer of an earlier attempt\n"
-DISK_FULL = [("disk-full-then-retry", True), ("disk-full-then-close", False)]
 
 
-def disk_full(run, retry):
+def place_older_installer(run):
+    os.makedirs(run.temp_dir, exist_ok=True)
+    with open(os.path.join(run.temp_dir, INSTALLER), "wb") as out:
+        out.write(OLDER_INSTALLER)
+
+
+@contextlib.contextmanager
+def full_disk(run):
+    """The download folder on a tmpfs smaller than the installer; ending it makes room."""
     with machine_faults.small_disk(run.temp_dir, "256k") as disk:
         try:
-            disk_full_run(run, disk, retry)
+            place_older_installer(run)
+            yield lambda: disk.grow("16m")
         finally:
             run.end()  # nothing of the run may hold the small disk
 
 
-def disk_full_run(run, disk, retry):
-    with open(os.path.join(run.temp_dir, INSTALLER), "wb") as out:
-        out.write(OLDER_INSTALLER)
-    base = run.serve("2.0")
-    run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
-    run.start()
-    dialog = run.box("error-box", "no error box appeared")
-    check_equal(dialog_text(dialog), "Stream write error.", "error text")
-    upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
-    check(upgrade, "the upgrade window is not visible behind the box")
-    check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, "newvanto.ini"]),
-                "download folder after the failure")
-    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as older:
-        check(older.read() == OLDER_INSTALLER, "the older installer was not kept whole")
-    run.probe.press_ok()
-    check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
-    run.wait_focus_on_button(UPMAIN)
-    if not retry:
-        run.probe.close(UPMAIN)
-        check_equal(run.wait_exit(), 0, "exit code")
-        run.states()
-        check_equal(run.vanto_contents(), {"vanto.exe": DUMMY_VANTO}, "vanto folder")
-        return
-    disk.grow("16m")
-    typed = run.probe.type("enter")
-    check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
-          "the upgrade window is not in the foreground")
-    check_equal(run.wait_exit(), 0, "exit code after the retry")
-    run.states()
-    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
-    check_equal(sorted(names_in(run.temp_dir)),
-                sorted([INSTALLER, INSTALLER + ".ran", "newvanto.ini"]), "download folder")
-    with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, \
-            open(run.args.installer, "rb") as sent:
-        check(got.read() == sent.read(), "the saved installer differs from the served one")
-    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
-
-
+@contextlib.contextmanager
 def installer_held_open(run):
-    """The installer of an earlier attempt is still open in another program, unshared, as a
-    running installer holds its own file: it cannot be replaced, the box gives the system's
-    reason, nothing is started and the older file stays; once it is let go, Enter upgrades."""
-    os.makedirs(run.temp_dir, exist_ok=True)
-    held = os.path.join(run.temp_dir, INSTALLER)
-    with open(held, "wb") as out:
-        out.write(OLDER_INSTALLER)
-    hold = run.probe.hold_file(held)
+    """The older installer open, unshared, in another program, as a running installer holds its
+    own file; ending it lets the file go."""
+    place_older_installer(run)
+    hold = run.probe.hold_file(os.path.join(run.temp_dir, INSTALLER))
     try:
+        yield hold.release
+    finally:
+        hold.release()
+
+
+# The machine refuses the installer's save: (case, the fault, the box text as a pattern, whether
+# the fault is then ended and the step retried, or the window closed). The older installer of that
+# name is kept whole, and no staging file is left.
+SAVE_REFUSED = [
+    ("disk-full-then-retry", full_disk, re.escape("Stream write error."), True),
+    ("disk-full-then-close", full_disk, re.escape("Stream write error."), False),
+    # The reason is the system's own words.
+    ("installer-held-open-then-retry", installer_held_open,
+     r'Cannot create file "C:\\.*\\vanto\\Temp\\' + re.escape(INSTALLER) + r'"\. \S.*', True),
+]
+
+
+def save_refused(run, fault, box_text, retry):
+    with fault(run) as end_fault:
         run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": run.serve("2.0")})
         run.start()
         dialog = run.box("error-box", "no error box appeared")
         text = dialog_text(dialog)
-        check(re.fullmatch(r'Cannot create file "C:\\.*\\vanto\\Temp\\' + re.escape(INSTALLER) +
-                           r'"\. \S.*', text, re.S), f"error text {text!r}")
+        check(re.fullmatch(box_text, text, re.S), f"error text {text!r}")
         upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
         check(upgrade, "the upgrade window is not visible behind the box")
         check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, "newvanto.ini"]),
                     "download folder after the failure")
+        with open(os.path.join(run.temp_dir, INSTALLER), "rb") as older:
+            check(older.read() == OLDER_INSTALLER, "the older installer was not kept whole")
         run.probe.press_ok()
         check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
         run.wait_focus_on_button(UPMAIN)
-    finally:
-        hold.release()
-    with open(held, "rb") as older:
-        check(older.read() == OLDER_INSTALLER, "the held installer changed")
-    typed = run.probe.type("enter")
-    check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
-          "the upgrade window is not in the foreground")
-    check_equal(run.wait_exit(), 0, "exit code after the retry")
-    run.states()
-    check_upgraded_in(run)
-    with open(held, "rb") as got, open(run.args.installer, "rb") as sent:
-        check(got.read() == sent.read(), "the saved installer differs from the served one")
+        if not retry:
+            run.probe.close(UPMAIN)
+            check_equal(run.wait_exit(), 0, "exit code")
+            run.states()
+            check_equal(run.vanto_contents(), {"vanto.exe": DUMMY_VANTO}, "vanto folder")
+            return
+        end_fault()
+        typed = run.probe.type("enter")
+        check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
+              "the upgrade window is not in the foreground")
+        check_equal(run.wait_exit(), 0, "exit code after the retry")
+        run.states()
+        check_upgraded_in(run)
+        with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, \
+                open(run.args.installer, "rb") as sent:
+            check(got.read() == sent.read(), "the saved installer differs from the served one")
 
 
 # The user's documents folder elsewhere: (case, its path, whether the platform names it). The
@@ -457,8 +447,8 @@ CASES = (
      for name, spoil, box in INSTALLER_FAILURES] +
     [(name, lambda run, p=path, v=ver, s=stale: killed_then_run_again(run, p, v, s))
      for name, path, ver, stale in KILLED_RUNS] +
-    [(name, lambda run, r=retry: disk_full(run, r)) for name, retry in DISK_FULL] +
-    [("installer-held-open-then-retry", installer_held_open)] +
+    [(name, lambda run, f=fault, t=text, r=retry: save_refused(run, f, t, r))
+     for name, fault, text, retry in SAVE_REFUSED] +
     [(name, lambda run, p=path, n=named: upgrade_from_documents(run, p, n))
      for name, path, named in DOCUMENTS_FOLDERS])
 SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
