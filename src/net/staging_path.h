@@ -1,0 +1,17 @@
+// Where a download is written before it takes its target's place.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vanto::net {
+
+// The most UTF-16 units in one name of a path on Windows (and bytes on most Linux file systems).
+inline constexpr size_t kMaxNameLength = 255;
+
+// Beside the target, so that the rename stays on one volume: the target's name with ".part"
+// added, its name cut where the whole would pass kMaxNameLength, and never the target itself.
+// Always the same name for a target, so that a run ended while saving leaves at most one.
+std::u16string StagingPath(const std::u16string& path);
+
+}  // namespace vanto::net
