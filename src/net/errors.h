@@ -28,10 +28,10 @@ class Error : public std::exception {
   std::string utf8_;
 };
 
-#define VANTO_ERROR_KIND(Name, Base)                              \
-  class Name : public Base {                                      \
-   public:                                                        \
-    using Base::Base;                                             \
+#define VANTO_ERROR_KIND(Name, Base)                                  \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
     std::string_view Kind() const noexcept override { return #Name; } \
   };
 

@@ -14,6 +14,7 @@ size_t MemorySource::Read(char* buffer, size_t capacity) {
   return n;
 }
 
+// make_unique value-initialises: every page of the buffer is touched once, here, not per receive.
 LineReader::LineReader(ByteSource& source)
     : source_(source), buffer_(std::make_unique<char[]>(kBufferSize)) {}
 
@@ -53,17 +54,12 @@ bool LineReader::ReadLine(std::string& line, size_t& rawBytes) {
   }
 }
 
-size_t LineReader::ReadSome(char* out, size_t capacity) {
-  if (begin_ < end_) {
-    const size_t n = std::min(capacity, end_ - begin_);
-    std::memcpy(out, buffer_.get() + begin_, n);
-    begin_ += n;
-    return n;
-  }
-  if (closed_ || capacity == 0) return 0;
-  const size_t n = source_.Read(out, capacity);
-  if (n == 0) closed_ = true;
-  return n;
+std::span<const char> LineReader::NextBytes(size_t most) {
+  if (begin_ == end_ && !Fill()) return {};
+  const size_t n = std::min(most, end_ - begin_);
+  const char* start = buffer_.get() + begin_;
+  begin_ += n;
+  return {start, n};
 }
 
 bool LineReader::WaitForData(int timeoutMs) {

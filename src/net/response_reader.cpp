@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "net/ascii.h"
 #include "net/errors.h"
@@ -119,36 +120,31 @@ Framing FramingOf(const Response& response) {
 
 class BodyReader {
  public:
-  BodyReader(LineReader& reader, BodyBuffer& body, const ResponseLimits& limits)
-      : reader_(reader), body_(body), limits_(limits) {}
+  BodyReader(LineReader& reader, BodySink& body, const ResponseLimits& limits, bool truncationFails)
+      : reader_(reader), body_(body), limits_(limits), truncationFails_(truncationFails) {}
 
-  // Reads up to `count` bytes; returns how many came before the close.
+  // Hands on up to `count` bytes; returns how many came before the close.
   std::uint64_t ReadBytes(std::uint64_t count) {
     std::uint64_t got = 0;
     while (got < count) {
-      const std::uint64_t left = count - got;
-      std::span<char> room = body_.Room(left < kPiece ? static_cast<size_t>(left) : kPiece);
-      const size_t n = reader_.ReadSome(room.data(), room.size());
-      if (n == 0) break;
-      body_.Commit(n);
-      got += n;
+      const std::span<const char> bytes = reader_.NextBytes(SizeOf(count - got));
+      if (bytes.empty()) break;
+      Take(bytes);
+      got += bytes.size();
     }
     return got;
   }
 
   void ReadUntilClose() {
     for (;;) {
-      if (body_.Size() >= limits_.maxBodyBytes) {
+      if (taken_ >= limits_.maxBodyBytes) {
         // Only a close may follow now.
-        char probe;
-        if (reader_.ReadSome(&probe, 1) == 0) return;
+        if (reader_.NextBytes(1).empty()) return;
         ThrowOutOfMemory();
       }
-      const std::uint64_t allowed = limits_.maxBodyBytes - body_.Size();
-      std::span<char> room = body_.Room(allowed < kPiece ? static_cast<size_t>(allowed) : kPiece);
-      const size_t n = reader_.ReadSome(room.data(), room.size());
-      if (n == 0) return;
-      body_.Commit(n);
+      const std::span<const char> bytes = reader_.NextBytes(SizeOf(limits_.maxBodyBytes - taken_));
+      if (bytes.empty()) return;
+      Take(bytes);
     }
   }
 
@@ -157,10 +153,13 @@ class BodyReader {
     size_t ignored = 0;
     for (;;) {
       if (!reader_.ReadLine(line, ignored)) ThrowClosed();
-      const std::uint64_t size = ChunkSize(line);
-      if (size == 0) break;
-      if (size > limits_.maxBodyBytes - body_.Size()) ThrowOutOfMemory();
-      if (ReadBytes(size) < size) ThrowClosed();
+      const std::optional<std::uint64_t> size = ChunkSize(line);
+      // A size line that is no number leaves no way to tell where the body ends: for a download
+      // that is a truncated file, refused like a body cut short.
+      if (!size && truncationFails_) ThrowClosed();
+      if (!size || *size == 0) break;
+      if (*size > limits_.maxBodyBytes - taken_) ThrowOutOfMemory();
+      if (ReadBytes(*size) < *size) ThrowClosed();
       if (!reader_.ReadLine(line, ignored)) ThrowClosed();
     }
     // A close inside the trailer is as much a cut-off body as one inside the chunks.
@@ -172,20 +171,26 @@ class BodyReader {
   }
 
  private:
-  // The most one receive asks for. Large, since every receive costs a system call (and under
-  // emulated Windows a trip to its server); the body's blocks bound it anyway.
-  static constexpr size_t kPiece = 4 * 1024 * 1024;
+  static size_t SizeOf(std::uint64_t count) {
+    return count < SIZE_MAX ? static_cast<size_t>(count) : SIZE_MAX;
+  }
 
-  // The hex number before any ";" extension; a line that is not one counts as 0. A number
-  // beyond 64 bits could never be held.
-  static std::uint64_t ChunkSize(std::string_view line) {
+  void Take(std::span<const char> bytes) {
+    body_.Write(bytes);
+    taken_ += bytes.size();
+  }
+
+  // The hex number before any ";" extension, blanks around it allowed; nothing when the line is
+  // not one. A number beyond 64 bits could never be held.
+  static std::optional<std::uint64_t> ChunkSize(std::string_view line) {
     line = TrimBlanks(line.substr(0, line.find(';')));
-    std::uint64_t value = 0;
+    if (line.empty()) return std::nullopt;
     for (char c : line) {
-      if (HexDigit(c) < 0) return 0;
+      if (HexDigit(c) < 0) return std::nullopt;
     }
     while (!line.empty() && line.front() == '0') line.remove_prefix(1);
     if (line.size() > 16) ThrowOutOfMemory();
+    std::uint64_t value = 0;
     for (char c : line) value = value * 16 + static_cast<std::uint64_t>(HexDigit(c));
     return value;
   }
@@ -198,24 +203,31 @@ class BodyReader {
   }
 
   LineReader& reader_;
-  BodyBuffer& body_;
+  BodySink& body_;
   const ResponseLimits& limits_;
+  const bool truncationFails_;
+  std::uint64_t taken_ = 0;
 };
 
-// Reads the body the head announces. For a body that is only kept in an error, a Content-Length
-// cut short by the close simply ends it; for a download it is a truncated file and fails.
-void ReadBody(LineReader& reader, Response& response, BodyBuffer& body,
-              const ResponseLimits& limits, bool shortBodyFails) {
+// Reads the body the head announces, after everything that can be judged from the head alone:
+// nothing is begun for a response that fails there. For a body that is only kept in an error, a
+// Content-Length cut short by the close (or a size line that is no number) simply ends it; for a
+// download it is a truncated file and fails.
+void ReadBody(LineReader& reader, Response& response, BodySink& body, const ResponseLimits& limits,
+              bool truncationFails) {
   const Framing framing = FramingOf(response);
-  BodyReader bodyReader(reader, body, limits);
+  if (!framing.chunked && framing.contentLength && *framing.contentLength > limits.maxBodyBytes) {
+    ThrowOutOfMemory();
+  }
+  body.Begin();
+  BodyReader bodyReader(reader, body, limits, truncationFails);
   if (framing.chunked) {
     HeadReader trailers(reader, limits.maxHeadBytes);
     bodyReader.ReadChunked(trailers, response);
   } else if (!framing.contentLength) {
     bodyReader.ReadUntilClose();
   } else if (*framing.contentLength > 0) {
-    if (*framing.contentLength > limits.maxBodyBytes) ThrowOutOfMemory();
-    if (bodyReader.ReadBytes(*framing.contentLength) < *framing.contentLength && shortBodyFails) {
+    if (bodyReader.ReadBytes(*framing.contentLength) < *framing.contentLength && truncationFails) {
       ThrowClosed();
     }
   }
@@ -244,7 +256,7 @@ int StatusCodeOf(std::string_view statusLine) {
   return value;
 }
 
-Response ReadResponse(LineReader& reader, BodyBuffer& body, const ResponseLimits& limits) {
+Response ReadResponse(LineReader& reader, BodySink& body, const ResponseLimits& limits) {
   Response response = ReadHead(reader, limits);
   for (int interim = 0; response.statusCode == 100; ++interim) {
     if (interim >= limits.maxInterimResponses) ThrowTooLong();
@@ -252,10 +264,13 @@ Response ReadResponse(LineReader& reader, BodyBuffer& body, const ResponseLimits
   }
   const int code = response.statusCode;
   if (code >= 200 && code <= 299) {
-    if (code == 204) return response;
     // Headers cut off by the close leave no body to read; saving an empty file in place of the
     // download would hide a broken transfer.
-    if (response.headCutShort) ThrowClosed();
+    if (response.headCutShort && code != 204) ThrowClosed();
+    if (code == 204) {
+      body.Begin();
+      return response;
+    }
     ReadBody(reader, response, body, limits, true);
     return response;
   }

@@ -10,12 +10,14 @@
 #include <vector>
 
 #include "net/body_buffer.h"
+#include "net/body_sink.h"
 #include "net/line_reader.h"
 
 namespace vanto::net {
 
-// The most body bytes held in memory, the same in every build: what the shipped 32-bit program
-// can address, so that one response gives one result whichever build reads it.
+// The most body bytes a server can make the client take, the same in every build, so that one
+// response gives one result whichever build reads it: what a 32-bit program can count in a signed
+// 32-bit size, and far past any installer.
 inline constexpr std::uint64_t kMaxBodyBytes = 0x7FFF'FFFF;
 
 struct ResponseLimits {
@@ -40,8 +42,9 @@ struct Response {
 // The text between the first and the second space (or the end), when it is all digits; else -1.
 int StatusCodeOf(std::string_view statusLine);
 
-// Reads the final response and, for a 2xx, its body into `body`. Any other status raises
+// Reads the final response and, for a 2xx, hands its body to `body` as it arrives (Begin once the
+// head is judged a success, before any body byte). Any other status raises
 // EIdHTTPProtocolException with the status line, after reading its body into the error.
-Response ReadResponse(LineReader& reader, BodyBuffer& body, const ResponseLimits& limits);
+Response ReadResponse(LineReader& reader, BodySink& body, const ResponseLimits& limits);
 
 }  // namespace vanto::net

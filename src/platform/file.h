@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vanto::platform {
@@ -22,7 +23,8 @@ class OutputFile {
   bool Write(const void* data, size_t size);
   // True when the open file is an ordinary file (not a device or pipe), so removing it is safe.
   bool IsRegularFile() const;
-  void Close();
+  // False when the platform reports that bytes written could not be kept.
+  bool Close();
 
  private:
   std::intptr_t handle_ = -1;
@@ -37,6 +39,14 @@ struct FileCreation {
 // Creates `path` for reading and writing, shared with nobody, truncating an existing file, with
 // normal attributes.
 FileCreation CreateOutputFile(const std::u16string& path);
+// Removes whatever file or link stands at `path` (never what a link points to), then creates a
+// new file there exclusively, as CreateOutputFile would: a link made in between fails the create
+// instead of being written through.
+FileCreation CreateFreshFile(const std::u16string& path);
+// Why a plain create of the existing file at `path` would fail (held open by another program,
+// read-only), in the platform's words, trimmed as for the creation; nothing when it would not,
+// or when there is no file. The file is not changed.
+std::optional<std::u16string> WhyNotReplaceable(const std::u16string& path);
 // True when nothing is at `path` or an ordinary file is: what may be replaced by renaming over it.
 // Folders and devices are not (a device must keep being the device).
 bool IsFileOrNothing(const std::u16string& path);
@@ -44,6 +54,7 @@ bool IsFileOrNothing(const std::u16string& path);
 struct FileReplacement {
   bool replaced = false;
   std::u16string errorText;  // the platform's text, trimmed as for the creation
+  bool transient = false;    // a refusal that another program's open file may cause for a moment
 };
 
 // Puts the file `from` in the place of `to` in one step, replacing a file there.

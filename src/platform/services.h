@@ -50,8 +50,7 @@ class Services {
   virtual std::unique_ptr<RegistryKey> OpenUserKey(const std::u16string& path) = 0;
   // GetPrivateProfileStringW with a 2048-character buffer: at most 2047 characters come back.
   virtual std::u16string ReadProfileString(const std::u16string& file,
-                                           const std::u16string& section,
-                                           const std::u16string& key,
+                                           const std::u16string& section, const std::u16string& key,
                                            const std::u16string& defaultValue) = 0;
   // ShellExecuteW(GetDesktopWindow(), "open", file, no parameters, no folder, SW_SHOWNORMAL);
   // the shell's result (above 32 means the file was opened).

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
+#include <utility>
 
 #include "platform/utf.h"
 #include "update_public_key.h"
@@ -72,20 +74,41 @@ std::string SignedMessagePrefix(std::string_view versionTextUtf8) {
   return prefix;
 }
 
+namespace {
+
+class SignatureCheck : public net::BodyCheck {
+ public:
+  SignatureCheck(const platform::P256PublicKey& publicKey, std::u16string_view versionText,
+                 std::u16string exeSig)
+      : publicKey_(publicKey), exeSig_(std::move(exeSig)) {
+    hash_.Add(SignedMessagePrefix(platform::Utf16ToUtf8(versionText)));
+  }
+  void Add(std::span<const char> bytes) override { hash_.Add(bytes); }
+  void Decide() override {
+    std::optional<std::vector<std::uint8_t>> decoded = DecodeBase64(exeSig_);
+    platform::P256Signature signature;
+    if (!decoded || decoded->size() != signature.size()) throw ESignatureError();
+    std::copy(decoded->begin(), decoded->end(), signature.begin());
+    const std::optional<platform::Sha256Digest> digest = hash_.Finish();
+    if (!digest || !platform::VerifyP256Sha256Digest(publicKey_, *digest, signature)) {
+      throw ESignatureError();
+    }
+  }
+
+ private:
+  platform::P256PublicKey publicKey_;
+  std::u16string exeSig_;
+  platform::Sha256 hash_;
+};
+
+}  // namespace
+
 void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
                              std::u16string_view versionText, std::u16string_view exeSig,
                              std::span<const std::span<const char>> installer) {
-  std::optional<std::vector<std::uint8_t>> decoded = DecodeBase64(exeSig);
-  platform::P256Signature signature;
-  if (!decoded || decoded->size() != signature.size()) throw ESignatureError();
-  std::copy(decoded->begin(), decoded->end(), signature.begin());
-
-  std::string prefix = SignedMessagePrefix(platform::Utf16ToUtf8(versionText));
-  std::vector<std::span<const char>> pieces;
-  pieces.reserve(installer.size() + 1);
-  pieces.emplace_back(prefix);
-  pieces.insert(pieces.end(), installer.begin(), installer.end());
-  if (!platform::VerifyP256Sha256(publicKey, pieces, signature)) throw ESignatureError();
+  SignatureCheck check(publicKey, versionText, std::u16string(exeSig));
+  for (std::span<const char> piece : installer) check.Add(piece);
+  check.Decide();
 }
 
 void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
@@ -100,30 +123,21 @@ std::optional<platform::P256PublicKey> BuiltInUpdateKey() {
   return std::nullopt;
 }
 
-std::function<void(const net::BodyBuffer&)> InstallerSignatureCheck(
+net::BodyCheckFactory InstallerSignatureCheck(
     const std::optional<platform::P256PublicKey>& publicKey, std::u16string versionText,
     std::u16string exeSig) {
   if (!publicKey) return nullptr;
-  return [key = *publicKey, versionText = std::move(versionText),
-          exeSig = std::move(exeSig)](const net::BodyBuffer& body) {
-    CheckInstallerSignature(key, versionText, exeSig, body);
+  return [key = *publicKey, versionText = std::move(versionText), exeSig = std::move(exeSig)] {
+    return std::make_unique<SignatureCheck>(key, versionText, exeSig);
   };
 }
 
 net::FetchOptions WithInstallerSignatureCheck(
     net::FetchOptions options, const std::optional<platform::P256PublicKey>& publicKey,
     std::u16string versionText, std::u16string exeSig) {
-  auto signatureCheck =
-      InstallerSignatureCheck(publicKey, std::move(versionText), std::move(exeSig));
-  if (!signatureCheck) return options;
-  if (!options.checkBody) {
-    options.checkBody = std::move(signatureCheck);
-  } else {
-    options.checkBody = [first = std::move(options.checkBody),
-                         second = std::move(signatureCheck)](const net::BodyBuffer& body) {
-      first(body);
-      second(body);
-    };
+  if (net::BodyCheckFactory check =
+          InstallerSignatureCheck(publicKey, std::move(versionText), std::move(exeSig))) {
+    options.bodyChecks.push_back(std::move(check));
   }
   return options;
 }

@@ -1,7 +1,7 @@
 // Signed updates: the vendor signs each installer offline together with the version text that
 // announces it, and the information file carries the signature as its ExeSig entry. A client built
 // with the vendor's public key refuses an installer whose signature is missing or wrong before
-// the installer is ever saved.
+// the installer takes its name.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/body_buffer.h"
+#include "net/body_sink.h"
 #include "net/errors.h"
 #include "net/fetch.h"
 #include "platform/signature.h"
@@ -51,12 +52,13 @@ void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
 // The vendor key compiled in through VANTO_UPDATE_PUBLIC_KEY, if any.
 std::optional<platform::P256PublicKey> BuiltInUpdateKey();
 
-// The body check for the installer download (FetchOptions::checkBody) under `publicKey`.
-std::function<void(const net::BodyBuffer&)> InstallerSignatureCheck(
+// The body check for the installer download under `publicKey`: it hashes the installer as it
+// arrives and decides once it is complete. Nothing without a key.
+net::BodyCheckFactory InstallerSignatureCheck(
     const std::optional<platform::P256PublicKey>& publicKey, std::u16string versionText,
     std::u16string exeSig);
 
-// `options` with the installer signature check added after any body check they already have;
+// `options` with the installer signature check added after any body checks they already have;
 // unchanged when there is no key.
 net::FetchOptions WithInstallerSignatureCheck(
     net::FetchOptions options, const std::optional<platform::P256PublicKey>& publicKey,

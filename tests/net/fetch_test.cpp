@@ -12,6 +12,7 @@
 #include "net/errors.h"
 #include "platform/file.h"
 #include "platform/utf.h"
+#include "support/body_checks.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "support/wine.h"
@@ -375,10 +376,10 @@ TEST_F(FetchTest, RefusedBodyIsNotSaved) {
   test::WriteFileBytes(path, "old");
   FetchOptions options;
   std::uint64_t seen = 0;
-  options.checkBody = [&](const BodyBuffer& body) {
-    seen = body.Size();
+  options.bodyChecks.push_back(test::WholeBodyCheck([&](const std::string& body) {
+    seen = body.size();
     throw EConvertError(u"refused");
-  };
+  }));
   const auto failure = Fetch(Url("f"), path, options);
   ASSERT_TRUE(failure);
   EXPECT_EQ("EConvertError", failure->kind);

@@ -98,9 +98,26 @@ const Case kCases[] = {
      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nTransfer-Encoding: "
      "chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
      {"", "", 200, "abc"}},
-    {"chunk size not a number ends the body",
+    // A size line that is no number cannot end the body: that would save a truncated file.
+    {"chunk size not a number",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nzz\r\n\r\n",
-     {"", "", 200, "ab"}},
+     {kClosed, kClosedText, 0, ""}},
+    {"chunk size and a word",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2 x\r\nab\r\n0\r\n\r\n",
+     {kClosed, kClosedText, 0, ""}},
+    {"chunk extension without its semicolon",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2 ext\r\nab\r\n0\r\n\r\n",
+     {kClosed, kClosedText, 0, ""}},
+    {"chunk size line empty",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n\r\n0\r\n\r\n",
+     {kClosed, kClosedText, 0, ""}},
+    {"chunk sizes with blanks around them",
+     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n 2 \r\nab\r\n\t1\t;x\r\nc\r\n 0 "
+     "\r\n\r\n",
+     {"", "", 200, "abc"}},
+    {"a failure's chunk size not a number ends its body",
+     "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nzz\r\n\r\n",
+     {kProtocol, "HTTP/1.1 404 Not Found", 404, "ab"}},
     {"chunk size with leading zeros",
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
      "chunked\r\n\r\n00000000000000000003\r\nabc\r\n0\r\n\r\n",

@@ -5,6 +5,7 @@
 
 #include "net/body_buffer.h"
 #include "signature/signature_vectors.h"
+#include "support/body_checks.h"
 #include "update/update_signature.h"
 
 namespace vanto::update {
@@ -236,11 +237,15 @@ TEST(InstallerSignatureCheck, ChecksBodiesUnderTheKey) {
   net::BodyBuffer body = BodyOf(small, small.size());
   auto check = InstallerSignatureCheck(kTestKey, u"2.0", kSmallSig);
   ASSERT_TRUE(check);
-  EXPECT_NO_THROW(check(body));
-  EXPECT_THROW(InstallerSignatureCheck(kTestKey, u"2.0", u"")(body), ESignatureError);
-  EXPECT_THROW(InstallerSignatureCheck(kTestKey, u"2.1", kSmallSig)(body), ESignatureError);
+  EXPECT_NO_THROW(test::RunCheck(check, body));
+  // Each download gets a check of its own: the one before leaves nothing behind.
+  EXPECT_NO_THROW(test::RunCheck(check, body));
+  EXPECT_THROW(test::RunCheck(InstallerSignatureCheck(kTestKey, u"2.0", u""), body),
+               ESignatureError);
+  EXPECT_THROW(test::RunCheck(InstallerSignatureCheck(kTestKey, u"2.1", kSmallSig), body),
+               ESignatureError);
   body.Append("x", 1);
-  EXPECT_THROW(check(body), ESignatureError);
+  EXPECT_THROW(test::RunCheck(check, body), ESignatureError);
 }
 
 TEST(InstallerSignatureCheck, NoKeyNoCheck) {
@@ -253,28 +258,37 @@ TEST(WithInstallerSignatureCheck, RunsAfterTheCallersCheck) {
   std::vector<std::string> order;
   net::FetchOptions options;
   options.readTimeoutMs = 1234;
-  options.checkBody = [&](const net::BodyBuffer&) { order.push_back("caller"); };
+  options.bodyChecks.push_back(test::WholeBodyCheck([&](const std::string& whole) {
+    EXPECT_EQ(whole.size(), small.size());
+    order.push_back("caller");
+  }));
+  const auto runAll = [&](const net::FetchOptions& withChecks) {
+    for (const net::BodyCheckFactory& check : withChecks.bodyChecks) test::RunCheck(check, body);
+  };
 
   net::FetchOptions unsignedOptions = WithInstallerSignatureCheck(options, std::nullopt, u"", u"");
   EXPECT_EQ(unsignedOptions.readTimeoutMs, 1234);
-  unsignedOptions.checkBody(body);
+  EXPECT_EQ(unsignedOptions.bodyChecks.size(), 1u);
+  runAll(unsignedOptions);
   EXPECT_EQ(order, std::vector<std::string>{"caller"});
 
   net::FetchOptions good = WithInstallerSignatureCheck(options, kTestKey, u"2.0", kSmallSig);
   EXPECT_EQ(good.readTimeoutMs, 1234);
+  ASSERT_EQ(good.bodyChecks.size(), 2u);
   order.clear();
-  EXPECT_NO_THROW(good.checkBody(body));
+  EXPECT_NO_THROW(runAll(good));
   EXPECT_EQ(order, std::vector<std::string>{"caller"});
 
   // A caller's refusal comes first and stands.
-  options.checkBody = [](const net::BodyBuffer&) { throw EOutOfMemory(u"Out of memory"); };
+  options.bodyChecks = {
+      test::WholeBodyCheck([](const std::string&) { throw EOutOfMemory(u"Out of memory"); })};
   net::FetchOptions refusing = WithInstallerSignatureCheck(options, kTestKey, u"2.0", u"");
-  EXPECT_THROW(refusing.checkBody(body), EOutOfMemory);
+  EXPECT_THROW(runAll(refusing), EOutOfMemory);
 
   net::FetchOptions alone = WithInstallerSignatureCheck({}, kTestKey, u"2.0", kSmallSig);
-  EXPECT_NO_THROW(alone.checkBody(body));
+  EXPECT_NO_THROW(runAll(alone));
   body.Append("x", 1);
-  EXPECT_THROW(alone.checkBody(body), ESignatureError);
+  EXPECT_THROW(runAll(alone), ESignatureError);
 }
 
 TEST(SignedMessagePrefix, Layout) {

@@ -9,6 +9,7 @@
 
 #include "platform/utf.h"
 #include "signature/signature_vectors.h"
+#include "support/body_checks.h"
 #include "support/scripted_server.h"
 #include "update/fake_services.h"
 #include "update/recording_host.h"
@@ -192,7 +193,7 @@ TEST_F(SignedUpgradeTest, WithoutAKeyNothingIsChecked) {
 
 TEST_F(SignedUpgradeTest, ACallersBodyCheckStillRuns) {
   int callerChecks = 0;
-  fetch_.checkBody = [&](const net::BodyBuffer&) { ++callerChecks; };
+  fetch_.bodyChecks.push_back(test::WholeBodyCheck([&](const std::string&) { ++callerChecks; }));
   server_.AddResponse(OkResponse(SmallInstallerText()));
   Run();
   EXPECT_EQ(callerChecks, 1);

@@ -49,11 +49,11 @@ bool OutputFile::IsRegularFile() const {
   return IsOpen() && fstat(Fd(handle_), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-void OutputFile::Close() {
-  if (IsOpen()) {
-    close(Fd(handle_));
-    handle_ = -1;
-  }
+bool OutputFile::Close() {
+  if (!IsOpen()) return true;
+  const bool kept = close(Fd(handle_)) == 0 || errno == EINTR;
+  handle_ = -1;
+  return kept;
 }
 
 FileCreation CreateOutputFile(const std::u16string& path) {
@@ -72,6 +72,35 @@ FileCreation CreateOutputFile(const std::u16string& path) {
   return result;
 }
 
+FileCreation CreateFreshFile(const std::u16string& path) {
+  FileCreation result;
+  const std::string native = Utf16ToUtf8(path);
+  unlink(native.c_str());  // what cannot be removed makes the exclusive create fail below
+  int fd;
+  do {
+    fd = open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    result.errorText = ErrorText(errno);
+    return result;
+  }
+  result.file = OutputFile(fd);
+  return result;
+}
+
+std::optional<std::u16string> WhyNotReplaceable(const std::u16string& path) {
+  int fd;
+  do {
+    fd = open(Utf16ToUtf8(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    close(fd);
+    return std::nullopt;
+  }
+  if (errno == ENOENT) return std::nullopt;
+  return ErrorText(errno);
+}
+
 bool IsFileOrNothing(const std::u16string& path) {
   struct stat info;
   if (stat(Utf16ToUtf8(path).c_str(), &info) != 0) return errno == ENOENT;
@@ -81,7 +110,10 @@ bool IsFileOrNothing(const std::u16string& path) {
 FileReplacement ReplaceWith(const std::u16string& from, const std::u16string& to) {
   FileReplacement result;
   result.replaced = rename(Utf16ToUtf8(from).c_str(), Utf16ToUtf8(to).c_str()) == 0;
-  if (!result.replaced) result.errorText = ErrorText(errno);
+  if (!result.replaced) {
+    result.transient = errno == EBUSY;
+    result.errorText = ErrorText(errno);
+  }
   return result;
 }
 

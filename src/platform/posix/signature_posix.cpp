@@ -68,29 +68,49 @@ std::vector<unsigned char> SignatureDer(const P256Signature& signature) {
   return der;
 }
 
-bool Verify(const P256PublicKey& publicKey, std::span<const std::span<const char>> pieces,
-            const P256Signature& signature) {
+bool VerifyDigest(const P256PublicKey& publicKey, const Sha256Digest& digest,
+                  const P256Signature& signature) {
   if (publicKey[0] != 0x04) return false;
   Pkey key = ImportPublicKey(publicKey);
   std::vector<unsigned char> der = SignatureDer(signature);
-  DigestContext digest(EVP_MD_CTX_new());
-  if (!key || der.empty() || !digest) return false;
-  if (EVP_DigestVerifyInit(digest.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) {
+  if (!key || der.empty()) return false;
+  PkeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+  if (!context || EVP_PKEY_verify_init(context.get()) != 1 ||
+      EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) != 1) {
     return false;
   }
-  for (std::span<const char> piece : pieces) {
-    if (!piece.empty() && EVP_DigestVerifyUpdate(digest.get(), piece.data(), piece.size()) != 1) {
-      return false;
-    }
-  }
-  return EVP_DigestVerifyFinal(digest.get(), der.data(), der.size()) == 1;
+  return EVP_PKEY_verify(context.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
 }
 
 }  // namespace
 
-bool VerifyP256Sha256(const P256PublicKey& publicKey, std::span<const std::span<const char>> pieces,
-                      const P256Signature& signature) {
-  bool valid = Verify(publicKey, pieces, signature);
+struct Sha256::State {
+  DigestContext context{EVP_MD_CTX_new()};
+  bool failed = !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {}
+Sha256::~Sha256() = default;
+
+void Sha256::Add(std::span<const char> bytes) {
+  if (state_->failed || bytes.empty()) return;
+  state_->failed = EVP_DigestUpdate(state_->context.get(), bytes.data(), bytes.size()) != 1;
+}
+
+std::optional<Sha256Digest> Sha256::Finish() {
+  Sha256Digest digest{};
+  unsigned int size = 0;
+  if (state_->failed || EVP_DigestFinal_ex(state_->context.get(), digest.data(), &size) != 1 ||
+      size != digest.size()) {
+    ERR_clear_error();
+    return std::nullopt;
+  }
+  return digest;
+}
+
+bool VerifyP256Sha256Digest(const P256PublicKey& publicKey, const Sha256Digest& digest,
+                            const P256Signature& signature) {
+  bool valid = VerifyDigest(publicKey, digest, signature);
   // A refused signature leaves reasons in the thread's error queue; they must not surface in
   // whatever uses libcrypto next.
   ERR_clear_error();

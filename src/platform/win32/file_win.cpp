@@ -65,11 +65,11 @@ bool OutputFile::IsRegularFile() const {
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-void OutputFile::Close() {
-  if (IsOpen()) {
-    CloseHandle(Native(handle_));
-    handle_ = -1;
-  }
+bool OutputFile::Close() {
+  if (!IsOpen()) return true;
+  const bool kept = CloseHandle(Native(handle_)) != 0;
+  handle_ = -1;
+  return kept;
 }
 
 FileCreation CreateOutputFile(const std::u16string& path) {
@@ -82,6 +82,34 @@ FileCreation CreateOutputFile(const std::u16string& path) {
   }
   result.file = OutputFile(reinterpret_cast<std::intptr_t>(h));
   return result;
+}
+
+FileCreation CreateFreshFile(const std::u16string& path) {
+  FileCreation result;
+  const std::u16string native = NativePath(path);
+  // A link is removed itself, never what it points to; what cannot be removed makes the
+  // exclusive create fail below.
+  DeleteFileW(Wide(native));
+  HANDLE h = CreateFileW(Wide(native), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    result.errorText = ErrorText(GetLastError());
+    return result;
+  }
+  result.file = OutputFile(reinterpret_cast<std::intptr_t>(h));
+  return result;
+}
+
+std::optional<std::u16string> WhyNotReplaceable(const std::u16string& path) {
+  HANDLE h = CreateFileW(Wide(NativePath(path)), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return std::nullopt;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+  return ErrorText(error);
 }
 
 bool IsFileOrNothing(const std::u16string& path) {
@@ -105,7 +133,12 @@ FileReplacement ReplaceWith(const std::u16string& from, const std::u16string& to
   FileReplacement result;
   result.replaced =
       MoveFileExW(Wide(NativePath(from)), Wide(NativePath(to)), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (!result.replaced) result.errorText = ErrorText(GetLastError());
+  if (!result.replaced) {
+    const DWORD error = GetLastError();
+    result.transient = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                       error == ERROR_LOCK_VIOLATION;
+    result.errorText = ErrorText(error);
+  }
   return result;
 }
 

@@ -42,42 +42,47 @@ using AlgorithmHandle = CngHandle<BCRYPT_ALG_HANDLE, CloseAlgorithm>;
 using HashHandle = CngHandle<BCRYPT_HASH_HANDLE, BCryptDestroyHash>;
 using KeyHandle = CngHandle<BCRYPT_KEY_HANDLE, BCryptDestroyKey>;
 
-using Sha256Digest = std::array<UCHAR, 32>;
-
-bool HashPieces(std::span<const std::span<const char>> pieces, Sha256Digest& digest) {
-  AlgorithmHandle algorithm;
-  if (!BCRYPT_SUCCESS(
-          BCryptOpenAlgorithmProvider(algorithm.Receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-    return false;
-  }
-  HashHandle hash;
-  if (!BCRYPT_SUCCESS(
-          BCryptCreateHash(algorithm.Get(), hash.Receive(), nullptr, 0, nullptr, 0, 0))) {
-    return false;
-  }
-  for (std::span<const char> piece : pieces) {
-    // BCryptHashData counts in ULONG: a piece past 4 GiB goes in several calls.
-    while (!piece.empty()) {
-      size_t count = std::min<size_t>(piece.size(), ULONG_MAX);
-      auto* bytes = reinterpret_cast<PUCHAR>(const_cast<char*>(piece.data()));
-      if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), bytes, static_cast<ULONG>(count), 0))) {
-        return false;
-      }
-      piece = piece.subspan(count);
-    }
-  }
-  return BCRYPT_SUCCESS(
-      BCryptFinishHash(hash.Get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
-}
-
 }  // namespace
 
-bool VerifyP256Sha256(const P256PublicKey& publicKey, std::span<const std::span<const char>> pieces,
-                      const P256Signature& signature) {
-  if (publicKey[0] != 0x04) return false;
-  Sha256Digest digest{};
-  if (!HashPieces(pieces, digest)) return false;
+struct Sha256::State {
+  AlgorithmHandle algorithm;
+  HashHandle hash;
+  bool failed = false;
+};
 
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  State& state = *state_;
+  state.failed = !BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(
+                     state.algorithm.Receive(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+                 !BCRYPT_SUCCESS(BCryptCreateHash(state.algorithm.Get(), state.hash.Receive(),
+                                                  nullptr, 0, nullptr, 0, 0));
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Add(std::span<const char> bytes) {
+  // BCryptHashData counts in ULONG: a piece past 4 GiB goes in several calls.
+  while (!state_->failed && !bytes.empty()) {
+    const size_t count = std::min<size_t>(bytes.size(), ULONG_MAX);
+    auto* data = reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data()));
+    state_->failed =
+        !BCRYPT_SUCCESS(BCryptHashData(state_->hash.Get(), data, static_cast<ULONG>(count), 0));
+    bytes = bytes.subspan(count);
+  }
+}
+
+std::optional<Sha256Digest> Sha256::Finish() {
+  Sha256Digest digest{};
+  if (state_->failed || !BCRYPT_SUCCESS(BCryptFinishHash(state_->hash.Get(), digest.data(),
+                                                         static_cast<ULONG>(digest.size()), 0))) {
+    return std::nullopt;
+  }
+  return digest;
+}
+
+bool VerifyP256Sha256Digest(const P256PublicKey& publicKey, const Sha256Digest& digest,
+                            const P256Signature& signature) {
+  if (publicKey[0] != 0x04) return false;
   AlgorithmHandle algorithm;
   if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.Receive(), BCRYPT_ECDSA_P256_ALGORITHM,
                                                   nullptr, 0))) {
@@ -95,9 +100,10 @@ bool VerifyP256Sha256(const P256PublicKey& publicKey, std::span<const std::span<
     return false;
   }
   // CNG takes the signature as r || s, as it is; anything but plain success refuses it.
+  Sha256Digest hashed = digest;
   P256Signature copy = signature;
   NTSTATUS status =
-      BCryptVerifySignature(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+      BCryptVerifySignature(key.Get(), nullptr, hashed.data(), static_cast<ULONG>(hashed.size()),
                             copy.data(), static_cast<ULONG>(copy.size()), 0);
   return status == 0;
 }

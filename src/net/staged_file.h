@@ -1,0 +1,38 @@
+// The file a download is saved to: written beside its target as the body arrives, and put in the
+// target's place only once the whole body is there and accepted.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "platform/file.h"
+
+namespace vanto::net {
+
+class StagedFile {
+ public:
+  explicit StagedFile(std::u16string target);
+  // A file that was begun and never committed is removed: the staging file never outlives a
+  // failure, and the target is as it was.
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  // Makes the staging file anew, or opens a folder or device at the target to write into it
+  // directly (a rename must never take its place). Raises EFCreateError naming the target.
+  void Begin();
+  // Raises EWriteError at the first write the platform refuses.
+  void Write(std::span<const char> bytes);
+  // Puts the staging file in the target's place. Raises EFCreateError naming the target.
+  void Commit();
+
+ private:
+  void Discard();
+
+  std::u16string target_;
+  std::u16string staging_;  // empty while nothing is begun, and when the target is written directly
+  platform::OutputFile file_;
+  bool removable_ = false;  // an ordinary file of ours that is not the target yet
+};
+
+}  // namespace vanto::net
