@@ -358,9 +358,12 @@ def installer_held_open(run):
 SAVE_REFUSED = [
     ("disk-full-then-retry", full_disk, re.escape("Stream write error."), True),
     ("disk-full-then-close", full_disk, re.escape("Stream write error."), False),
-    # The reason is the system's own words.
+    # The reason is the system's own words for the cause, another program's open file: a
+    # sharing violation (Wine's words, or Windows'), not a matter of rights.
     ("installer-held-open-then-retry", installer_held_open,
-     r'Cannot create file "C:\\.*\\vanto\\Temp\\' + re.escape(INSTALLER) + r'"\. \S.*', True),
+     r'Cannot create file "C:\\.*\\vanto\\Temp\\' + re.escape(INSTALLER) + r'"\. '
+     r'(Sharing violation|The process cannot access the file because it is being used by '
+     r'another process)', True),
 ]
 
 

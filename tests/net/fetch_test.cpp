@@ -3,13 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "net/errors.h"
+#include "net/staging_path.h"
 #include "platform/file.h"
 #include "platform/utf.h"
 #include "support/body_checks.h"
@@ -17,7 +21,9 @@
 #include "support/temp_dir.h"
 #include "support/wine.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -387,36 +393,101 @@ TEST_F(FetchTest, RefusedBodyIsNotSaved) {
   EXPECT_EQ("old", test::ReadFileBytes(path));
 }
 
-// Where the body is written until it is whole; nothing of that name outlives a save.
-std::u16string Staging(const std::u16string& path) {
-  return path + u".part";
+// Where the body is written until it is whole: beside the target, within the name limit.
+TEST(StagingPath, StaysBesideTheTargetAndWithinTheNameLimit) {
+  const std::u16string n250(250, u'n');
+  const std::u16string n249(249, u'n');
+  const struct {
+    std::u16string target;
+    std::u16string staging;
+  } cases[] = {
+      {u"C:\\d\\setup.exe", u"C:\\d\\setup.exe.part"},
+      {u"/d/setup.exe", u"/d/setup.exe.part"},
+      {u"setup.exe", u"setup.exe.part"},
+      {u"/d/" + n250, u"/d/" + n250 + u".part"},
+      {u"/d/" + n250 + u"x", u"/d/" + n250 + u".part"},
+      {u"/d/" + n250 + u"xxxxx", u"/d/" + n250 + u".part"},
+      // Its own staging file otherwise.
+      {u"/d/" + n250 + u".part", u"/d/" + n249 + u".part"},
+      // Never half of a letter outside the basic plane (U+1F600 is two units).
+      {u"/d/" + n249 + u"\U0001F600x", u"/d/" + n249 + u".part"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(U8(c.staging), U8(StagingPath(c.target))) << U8(c.target);
+  }
+}
+
+// Every name in a folder, sorted, so that whatever a save leaves behind shows.
+std::vector<std::u16string> NamesIn(const std::filesystem::path& folder) {
+  std::vector<std::u16string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().u16string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The platform's own words for a create that another program's open file refuses.
+std::string SharingViolationText() {
+#ifdef _WIN32
+  wchar_t text[512] = {};
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 ERROR_SHARING_VIOLATION, 0, text, 512, nullptr);
+  std::string reason = U8(reinterpret_cast<const char16_t*>(text));
+  while (!reason.empty() &&
+         (static_cast<unsigned char>(reason.back()) <= ' ' || reason.back() == '.')) {
+    reason.pop_back();
+  }
+  return reason;
+#else
+  return "";
+#endif
 }
 
 // The older file takes the new one's place only when the new one is whole; whatever stands in
-// the way, the error names the file the user knows.
+// the way, the error names the file the user knows, and the folder holds nothing more after.
 TEST_F(FetchTest, ReplacingTheOlderFile) {
+  enum class AtStaging { kNothing, kStaleFile, kFolder, kLinkToNull, kLinkElsewhere };
   const struct {
     const char* name;
-    bool staleStagingFile;      // a run ended while saving left its file behind
-    bool stagingNameIsAFolder;  // so nothing can be staged
-    bool holdTargetOpen;        // another process holds the older file without sharing
+    AtStaging atStaging;
+    bool holdTargetOpen;  // another process holds the older file without sharing
     bool expectSaved;
-    bool nearMaxPath = false;  // the target's path 259 characters long, the staging file's more
+    size_t targetNameLength;  // 0: "setup.exe"
+    bool nearMaxPath;         // the target's path 259 characters long, the staging file's more
+    std::string reason;       // the platform's reason when not saved, if known
   } cases[] = {
-      {"plain", false, false, false, true},
-      {"stale staging file is overwritten", true, false, false, true},
-      {"staging name taken by a folder", false, true, false, false},
-      // Only Windows refuses to replace a file that is open without sharing.
-      {"older file held open", false, false, true, !kOnWindows},
-      {"staging file past MAX_PATH", true, false, false, true, true},
+      {"plain", AtStaging::kNothing, false, true, 0, false, ""},
+      {"stale staging file is replaced", AtStaging::kStaleFile, false, true, 0, false, ""},
+      {"staging name taken by a folder", AtStaging::kFolder, false, false, 0, false, ""},
+      // A link at the staging name is removed, never written through: the writes would vanish
+      // (or land elsewhere) and the empty file would then take the older one's place.
+      {"staging name links to a device", AtStaging::kLinkToNull, false, true, 0, false, ""},
+      {"staging name links to another file", AtStaging::kLinkElsewhere, false, true, 0, false, ""},
+      // Only Windows refuses to replace a file that is open without sharing; it says why.
+      {"older file held open", AtStaging::kNothing, true, !kOnWindows, 0, false,
+       SharingViolationText()},
+      {"staging file past MAX_PATH", AtStaging::kStaleFile, false, true, 0, true, ""},
+      // The staging name stays within the name limit, however long the target's.
+      {"name of 251 characters", AtStaging::kNothing, false, true, 251, false, ""},
+      {"name of 255 characters", AtStaging::kStaleFile, false, true, 255, false, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+#ifdef _WIN32
+    // Links need rights that a Windows test run does not have.
+    if (c.atStaging == AtStaging::kLinkToNull || c.atStaging == AtStaging::kLinkElsewhere) {
+      continue;
+    }
+#endif
+    test::TempDir dir;
     ScriptedServer server;
     server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew");
-    std::u16string path = dir_.File(u"setup.exe");
-    if (c.nearMaxPath) path = dir_.File(std::u16string(259 - dir_.File(u"").size(), u'n'));
-    std::filesystem::remove_all(std::filesystem::path(Staging(path)));
+    std::u16string name = u"setup.exe";
+    if (c.targetNameLength > 0) name = std::u16string(c.targetNameLength - 4, u'n') + u".exe";
+    std::u16string path = dir.File(name);
+    if (c.nearMaxPath) path = dir.File(std::u16string(259 - dir.File(u"").size(), u'n'));
+    const std::u16string staging = StagingPath(path);
     std::optional<platform::FileCreation> holder;
     if (c.holdTargetOpen) {
       holder.emplace(platform::CreateOutputFile(path));
@@ -424,12 +495,29 @@ TEST_F(FetchTest, ReplacingTheOlderFile) {
     } else {
       test::WriteFileBytes(path, "old");
     }
-    if (c.staleStagingFile) test::WriteFileBytes(Staging(path), "half of an older download");
-    if (c.stagingNameIsAFolder) {
-      std::filesystem::create_directory(std::filesystem::path(Staging(path)));
+    test::TempDir elsewhere;
+    const std::u16string other = elsewhere.File(u"other.txt");
+    test::WriteFileBytes(other, "other");
+    switch (c.atStaging) {
+      case AtStaging::kNothing:
+        break;
+      case AtStaging::kStaleFile:
+        test::WriteFileBytes(staging, "half of an older download");
+        break;
+      case AtStaging::kFolder:
+        std::filesystem::create_directory(std::filesystem::path(staging));
+        break;
+      case AtStaging::kLinkToNull:
+        std::filesystem::create_symlink("/dev/null", std::filesystem::path(staging));
+        break;
+      case AtStaging::kLinkElsewhere:
+        std::filesystem::create_symlink(std::filesystem::path(other),
+                                        std::filesystem::path(staging));
+        break;
     }
     const auto failure = Fetch(U16(server.BaseUrl() + "setup.exe"), path);
     holder.reset();
+    std::vector<std::u16string> expectedNames{std::filesystem::path(path).filename().u16string()};
     if (c.expectSaved) {
       EXPECT_FALSE(failure) << failure->message;
       EXPECT_EQ("new", test::ReadFileBytes(path));
@@ -440,13 +528,63 @@ TEST_F(FetchTest, ReplacingTheOlderFile) {
           "Cannot create file \"" + U8(platform::FullPathName(path)) + "\". ";
       EXPECT_EQ(prefix, failure->message.substr(0, prefix.size()));
       EXPECT_GT(failure->message.size(), prefix.size());
+      if (!c.reason.empty()) {
+        EXPECT_EQ(prefix + c.reason, failure->message);
+      }
       EXPECT_EQ("old", test::ReadFileBytes(path));
+      if (c.atStaging == AtStaging::kFolder) {
+        expectedNames.push_back(std::filesystem::path(staging).filename().u16string());
+      }
     }
-    EXPECT_EQ(c.stagingNameIsAFolder,
-              std::filesystem::is_directory(std::filesystem::path(Staging(path))));
-    if (!c.stagingNameIsAFolder) {
-      EXPECT_FALSE(test::FileExists(Staging(path)));
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(expectedNames, NamesIn(dir.Path()));
+    EXPECT_EQ("other", test::ReadFileBytes(other));
+  }
+}
+
+// A replace that another program refuses for a moment (a scanner opening the fresh file, an
+// installer closing) is tried again for about two seconds; past that the platform's reason shows.
+TEST_F(FetchTest, ReplaceRefusedForAMoment) {
+  if (!kOnWindows) GTEST_SKIP() << "only Windows refuses to replace a file that is open";
+  const struct {
+    const char* name;
+    int holdMs;  // from the moment the staging file appears
+    bool expectSaved;
+  } cases[] = {
+      {"released within the retries", 900, true},
+      {"held past them", 4000, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    const std::u16string path = dir.File(u"setup.exe");
+    test::WriteFileBytes(path, "old");
+    ScriptedServer server;
+    server.AddScript(
+        ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nne").Pause(300).Send("w"));
+    std::thread holder([&] {
+      const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!test::FileExists(StagingPath(path)) && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      platform::FileCreation held = platform::CreateOutputFile(path);
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMs));
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const auto failure = Fetch(U16(server.BaseUrl() + "setup.exe"), path);
+    const auto took = std::chrono::steady_clock::now() - started;
+    holder.join();
+    if (c.expectSaved) {
+      EXPECT_FALSE(failure) << failure->message;
+      EXPECT_EQ("new", test::ReadFileBytes(path));
+    } else {
+      ASSERT_TRUE(failure);
+      EXPECT_EQ("Cannot create file \"" + U8(platform::FullPathName(path)) + "\". " +
+                    SharingViolationText(),
+                failure->message);
+      EXPECT_GE(took, std::chrono::milliseconds(1800));
     }
+    EXPECT_EQ(std::vector<std::u16string>{u"setup.exe"}, NamesIn(dir.Path()));
   }
 }
 
@@ -492,7 +630,7 @@ TEST_F(FetchTest, FailedWriteKeepsTheOlderFile) {
     if (c.older) {
       EXPECT_EQ(*c.older, test::ReadFileBytes(path));
     }
-    EXPECT_FALSE(test::FileExists(Staging(path)));
+    EXPECT_FALSE(test::FileExists(StagingPath(path)));
   }
 }
 #endif
