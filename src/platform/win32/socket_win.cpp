@@ -24,14 +24,6 @@ SOCKET Native(std::intptr_t handle) {
   return static_cast<SOCKET>(handle);
 }
 
-// Writes a byte into every page of a buffer about to be received into. A fresh page then costs
-// one fault here; emulated Windows probes the buffer before the receive fills it, which costs two
-// (a read, then the write) on a page never touched before.
-void TouchPages(char* buffer, size_t size) {
-  constexpr size_t kPage = 4096;
-  for (size_t at = 0; at < size; at += kPage) buffer[at] = 0;
-}
-
 int Resolve(const std::string& host, uint16_t port, bool ipv6, sockaddr_storage& address,
             int& length) {
   addrinfo hints{};
@@ -116,7 +108,6 @@ ReceiveResult TcpSocket::Receive(char* buffer, size_t capacity, int timeoutMs) {
     return result;
   }
   const int piece = capacity > (1u << 30) ? (1 << 30) : static_cast<int>(capacity);
-  TouchPages(buffer, static_cast<size_t>(piece));
   for (;;) {
     const int n = recv(Native(handle_), buffer, piece, 0);
     if (n != SOCKET_ERROR) {
