@@ -70,6 +70,16 @@ std::optional<Failure> Fetch(const std::u16string& url, const std::u16string& pa
   }
 }
 
+// Every name in a folder, sorted, so that whatever a save leaves behind shows.
+std::vector<std::u16string> NamesIn(const std::filesystem::path& folder) {
+  std::vector<std::u16string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().u16string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 class FetchTest : public ::testing::Test {
  protected:
   std::u16string Url(const std::string& rest) const { return U16(server_.BaseUrl() + rest); }
@@ -369,6 +379,45 @@ TEST_F(FetchTest, RelativePathInTheCreationMessageIsMadeAbsolute) {
   EXPECT_EQ(0u, failure->message.find("Cannot create file \"" + full + "\". ")) << failure->message;
 }
 
+// The file is made once the head is judged a success and before the body is read: a failed
+// status never meets a folder that cannot be written, and a download that cannot be saved fails
+// at once instead of after a body that is never complete.
+TEST_F(FetchTest, TheFileIsMadeAfterTheHeadAndBeforeTheBody) {
+  const struct {
+    const char* name;
+    ServerScript script;
+    std::string expectedKind;
+  } cases[] = {
+      {"404", ServerScript().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"),
+       "EIdHTTPProtocolException"},
+      {"bad framing",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n"),
+       "EIdHTTPProtocolException"},
+      {"too large", ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"),
+       "EOutOfMemory"},
+      {"body that never ends",
+       ServerScript()
+           .Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")
+           .EndWith(ServerScript::Ending::kHoldOpen),
+       "EFCreateError"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server;
+    server.AddScript(c.script);
+    FetchOptions options;
+    options.readTimeoutMs = 5000;
+    options.maxBodyBytes = 200;
+    const auto started = std::chrono::steady_clock::now();
+    const auto failure =
+        Fetch(U16(server.BaseUrl() + "f"), dir_.File(u"no-such-folder/f.txt"), options);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(c.expectedKind, failure->kind) << failure->message;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(4000));
+  }
+  EXPECT_TRUE(NamesIn(dir_.Path()).empty());
+}
+
 TEST_F(FetchTest, KoreanFileName) {
   server_.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
   const std::u16string path = dir_.File(u"\uC5C5\uB370\uC774\uD2B8 \uD30C\uC77C.exe");
@@ -415,16 +464,6 @@ TEST(StagingPath, StaysBesideTheTargetAndWithinTheNameLimit) {
   for (const auto& c : cases) {
     EXPECT_EQ(U8(c.staging), U8(StagingPath(c.target))) << U8(c.target);
   }
-}
-
-// Every name in a folder, sorted, so that whatever a save leaves behind shows.
-std::vector<std::u16string> NamesIn(const std::filesystem::path& folder) {
-  std::vector<std::u16string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().u16string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // The platform's own words for a create that another program's open file refuses.
