@@ -20,7 +20,8 @@ NO_INFO_LINES = ["프로그램의 정보가 없습니다.", "", "업체에 문�
 STATE_READY = "업그레이드 준비중 입니다."
 STATE_DOWNLOADING = "업그레이드화일 다운로드중..."
 STATE_DONE = "다운로드가 완료 되었습니다. 잠시만 기다려 주세요..."
-# Controls of fixed size, relative to the client area; btnUp lies below it on purpose.
+# Controls of fixed size, relative to the client area, as the windows were laid out at design time
+# (the layout's own numbers); btnUp lies below the client area on purpose.
 FIRST_WINDOW_LAYOUT = {"Panel1": (0, 0, 342, 75), "PrgBar": (7, 30, 335, 46),
                        "BtnUp": (135, 85, 211, 110)}
 UPGRADE_WINDOW_LAYOUT = {"Panel1": (0, 0, 341, 66), "LblState": (7, 12, 337, 24),
