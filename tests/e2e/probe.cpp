@@ -100,6 +100,7 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
       share->classes[listed.size()] = L'\0';
       share->polls = 0;
       share->watching = 1;
+      share->watcher = GetCurrentProcessId();
       hook = SetWatchHook();
     }
   }

@@ -38,8 +38,8 @@ void WaitUntilSeen(HWND changed) {
   if (share != nullptr) {
     wchar_t name[256] = {};
     HWND top = GetAncestor(changed, GA_ROOT);
-    if (share->watching && top != nullptr && GetClassNameW(top, name, 256) > 0 &&
-        Listed(share->classes, name)) {
+    if (share->watching && share->watcher != GetCurrentProcessId() && top != nullptr &&
+        GetClassNameW(top, name, 256) > 0 && Listed(share->classes, name)) {
       const LONG before = share->polls;
       const DWORD start = GetTickCount();
       while (share->watching && share->polls - before < 2 &&

@@ -16,6 +16,8 @@ struct WatchShare {
   volatile LONG polls;
   // Cleared when the watcher ends: nothing waits for it any longer.
   volatile LONG watching;
+  // The watcher's own process, which must never wait for itself.
+  DWORD watcher;
   // The watched window classes, each followed by a line feed.
   wchar_t classes[2048];
 };
