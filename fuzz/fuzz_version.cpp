@@ -1,5 +1,6 @@
-// Version texts from the registry and the information file: a number or the conversion error,
-// never anything else, and the same answer however often asked.
+// Version texts from the registry and the information file: a finite number or the conversion
+// error carrying the whole text, never anything else; and both readings agree, ParseVersion giving
+// the number VersionFromText returns and nothing where it raises.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

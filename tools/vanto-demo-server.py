@@ -25,10 +25,15 @@ Examples:
   # Announce a length of 2 GiB for the installer, then send its real bytes and close.
   vanto-demo-server.py --root site --port 0 --announce-length /vanto/setup.exe=2147483648
 
+  # Answer nothing for the installer until told to (see release below).
+  vanto-demo-server.py --root site --port 0 --hold /vanto/setup.exe
+
 Run-time control (only from the loopback interface, never logged as requests):
   GET /__control__/missing?path=/vanto/setup.exe   answer 404 for that path from now on
   GET /__control__/serve?path=/vanto/setup.exe     serve that path again
   GET /__control__/slow?seconds=2.5                spread each body over that many seconds
+  GET /__control__/release?path=/vanto/setup.exe   answer the held requests for that path, and
+                                                   every later one at once
   GET /__control__/quit                            stop the server
 
 Every request line received is appended to the log file (--log) exactly as it arrived: bytes
@@ -54,8 +59,10 @@ class ServerState:
     """What can change while the server runs; shared by the request threads."""
 
     def __init__(self, root, missing, slow_seconds, slow_paths, truncated, log_path,
-                 header_log_path=None, announced=None):
+                 header_log_path=None, announced=None, held=()):
         self.header_log_path = header_log_path
+        self.held = set(held)
+        self.released = threading.Condition()
         self.announced = dict(announced or {})
         self.root = os.path.abspath(root)
         self.truncated = set(truncated)
@@ -90,6 +97,16 @@ class ServerState:
                 self.missing.add(path)
             else:
                 self.missing.discard(path)
+
+    def wait_until_released(self, path, seconds=300):
+        """A held path answers nothing until it is released, or for `seconds` at most."""
+        with self.released:
+            self.released.wait_for(lambda: path not in self.held, timeout=seconds)
+
+    def release(self, path):
+        with self.released:
+            self.held.discard(path)
+            self.released.notify_all()
 
     def set_slow(self, seconds):
         with self.lock:
@@ -150,6 +167,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         state = self.state_of_server()
         if command in ("missing", "serve") and "path" in query:
             state.set_missing(query["path"][0], command == "missing")
+        elif command == "release" and "path" in query:
+            state.release(query["path"][0])
         elif command == "slow" and "seconds" in query:
             state.set_slow(float(query["seconds"][0]))
         elif command == "quit":
@@ -182,6 +201,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def serve_file(self, url_path, send_body):
         state = self.state_of_server()
+        state.wait_until_released(url_path)
         path = self.local_path(url_path)
         if state.is_missing(url_path) or path is None or not os.path.isfile(path):
             self.send_error(404)
@@ -275,6 +295,9 @@ def parse_args(argv):
     parser.add_argument("--truncate", action="append", default=[], metavar="PATH",
                         help="for this URL path, announce the whole length but send only the "
                         "first half and close (repeatable)")
+    parser.add_argument("--hold", action="append", default=[], metavar="PATH",
+                        help="for this URL path, send nothing until the release control command "
+                        "names it (repeatable)")
     parser.add_argument("--announce-length", action="append", default=[], metavar="PATH=BYTES",
                         type=announced_length,
                         help="for this URL path, announce BYTES (+BYTES: that many more than its "
@@ -311,7 +334,7 @@ def announced_length(text):
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
     state = ServerState(args.root, args.missing, args.slow, args.slow_path, args.truncate,
-                        args.log, args.header_log, dict(args.announce_length))
+                        args.log, args.header_log, dict(args.announce_length), args.hold)
     server = make_server(state, args.port)
     port = server.server_address[1]
     if args.write_info:

@@ -52,6 +52,24 @@ class ProbeForm : public Form {
   CloseAction closeAction_;
 };
 
+// The primary work area set for a while, as a taskbar would leave it; the old one is put back.
+class WorkArea {
+ public:
+  explicit WorkArea(RECT area) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &saved_, 0);
+    EXPECT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &area, 0));
+    RECT now{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &now, 0);
+    EXPECT_TRUE(EqualRect(&now, &area)) << "the work area did not take";
+  }
+  ~WorkArea() { SystemParametersInfoW(SPI_SETWORKAREA, 0, &saved_, 0); }
+  WorkArea(const WorkArea&) = delete;
+  WorkArea& operator=(const WorkArea&) = delete;
+
+ private:
+  RECT saved_{};
+};
+
 class FrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -206,21 +224,26 @@ TEST_F(FrameTest, TheInformationDialogShowsTheTextUnchanged) {
   application.SetTitle(kApplicationTitle);
   application.ShowInformation(u"first.\r\rsecond");
   ASSERT_EQ(watcher.Boxes().size(), 1u);
-  EXPECT_NE(watcher.Boxes()[0].text.find(L"first.\r\rsecond"), std::wstring::npos)
-      << "shown: " << watcher.Boxes()[0].text.size();
+  EXPECT_EQ(watcher.Boxes()[0].text, L"first.\r\rsecond");
   EXPECT_EQ(watcher.Boxes()[0].caption, kApplicationTitle);
   EXPECT_FALSE(watcher.Boxes()[0].hasStopIcon);
   EXPECT_FALSE(
       watcher.Boxes()[0].isMessageBox);  // the manifest's common controls have task dialogs
   EXPECT_EQ(watcher.Boxes()[0].owner, application.Handle());  // nothing else is there yet
-  // Centred on the work area of the owner's monitor.
+  // Centred on the work area of the owner's monitor (Wine's monitor keeps its work area when
+  // the primary one is set, so it is the display's own): as much room on the left as on the
+  // right, above as below; an odd pixel goes right and below.
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   GetMonitorInfoW(MonitorFromWindow(application.Handle(), MONITOR_DEFAULTTOPRIMARY), &monitor);
   const RECT& work = monitor.rcWork;
   const RECT& box = watcher.Boxes()[0].bounds;
-  EXPECT_EQ(box.left, work.left + ((work.right - work.left) - (box.right - box.left)) / 2);
-  EXPECT_EQ(box.top, work.top + ((work.bottom - work.top) - (box.bottom - box.top)) / 2);
+  const int leftRoom = box.left - work.left, rightRoom = work.right - box.right;
+  const int topRoom = box.top - work.top, bottomRoom = work.bottom - box.bottom;
+  EXPECT_TRUE(rightRoom - leftRoom == 0 || rightRoom - leftRoom == 1)
+      << leftRoom << " left, " << rightRoom << " right";
+  EXPECT_TRUE(bottomRoom - topRoom == 0 || bottomRoom - topRoom == 1)
+      << topRoom << " above, " << bottomRoom << " below";
 }
 
 TEST_F(FrameTest, AnErrorInAMessageHandlerIsReportedAndTheLoopGoesOn) {
@@ -251,27 +274,49 @@ TEST_F(FrameTest, RunLoopReturnsAtOnceWithoutAMainWindow) {
   EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_NULL, WM_NULL, PM_NOREMOVE));  // untouched
 }
 
+// Where the first showing puts a window of 300 x 150 pixels: half the room the work area leaves
+// it, counted from the desktop's corner, not the work area's. A taskbar on the left or at the top
+// takes room from the work area but does not shift the window by its width; a window larger than
+// the work area stays within the desktop's left and top.
 TEST_F(FrameTest, TheFirstShowingCentresOnTheWorkAreaAndLaterOnesKeepThePlace) {
+  struct Case {
+    const char* name;
+    RECT work;
+    int left, top;
+  };
+  const Case cases[] = {
+      {"the whole screen", {0, 0, 1024, 768}, 362, 309},
+      {"odd room: the spare pixel goes right and below", {0, 0, 1023, 767}, 361, 308},
+      {"taskbar on the left", {60, 0, 1024, 768}, 332, 309},
+      {"taskbar at the top", {0, 40, 1024, 768}, 362, 289},
+      {"smaller than the window", {0, 0, 200, 100}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const WorkArea work(c.work);
+    ProbeForm* form = nullptr;
+    application.CreateForm(form);
+    SetWindowPos(form->Handle(), nullptr, 0, 0, 300, 150,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    form->Show();
+    RECT outer;
+    GetWindowRect(form->Handle(), &outer);
+    EXPECT_EQ(outer.left, c.left);
+    EXPECT_EQ(outer.top, c.top);
+    EXPECT_EQ(outer.right - outer.left, 300);
+    EXPECT_TRUE(IsWindowVisible(form->Handle()));
+    EXPECT_EQ(GetActiveWindow(), form->Handle());
+    EXPECT_EQ(GetFocus(), form->button);  // the first tab stop takes the focus
+    ShowWindow(form->Handle(), SW_HIDE);
+  }
+
   ProbeForm* form = nullptr;
   application.CreateForm(form);
   form->Show();
-  RECT work;
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT outer;
-  GetWindowRect(form->Handle(), &outer);
-  const int width = outer.right - outer.left;
-  const int height = outer.bottom - outer.top;
-  EXPECT_EQ(outer.left, std::max<int>((work.right - work.left - width) / 2,
-                                      GetSystemMetrics(SM_XVIRTUALSCREEN)));
-  EXPECT_EQ(outer.top, std::max<int>((work.bottom - work.top - height) / 2,
-                                     GetSystemMetrics(SM_YVIRTUALSCREEN)));
-  EXPECT_TRUE(IsWindowVisible(form->Handle()));
-  EXPECT_EQ(GetActiveWindow(), form->Handle());
-  EXPECT_EQ(GetFocus(), form->button);  // the first tab stop takes the focus
-
   SetWindowPos(form->Handle(), nullptr, 3, 4, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   ShowWindow(form->Handle(), SW_HIDE);
   form->Show();
+  RECT outer;
   GetWindowRect(form->Handle(), &outer);
   EXPECT_EQ(outer.left, 3);
   EXPECT_EQ(outer.top, 4);

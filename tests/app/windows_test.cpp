@@ -49,6 +49,8 @@ LOGFONTW FontOf(HWND control) {
   return font;
 }
 
+// A control as the window was laid out at design time: these positions, sizes, classes and texts
+// are the layout's own numbers, not read off the code that creates the controls.
 struct ControlCase {
   int id;
   const wchar_t* className;
@@ -129,9 +131,7 @@ TEST_F(WindowsTest, WithoutTheRegistryKeyTheMessageComesAndTheFirstWindowStays) 
   BoxWatcher watcher;
   application.CreateForm(frmClientMain, services);
   ASSERT_EQ(watcher.Boxes().size(), 1u);
-  EXPECT_NE(
-      watcher.Boxes()[0].text.find(L"프로그램의 정보가 없습니다.\r\r업체에 문의 하여 주십시요"),
-      std::wstring::npos);
+  EXPECT_EQ(watcher.Boxes()[0].text, L"프로그램의 정보가 없습니다.\r\r업체에 문의 하여 주십시요");
   EXPECT_EQ(watcher.Boxes()[0].caption, L"업그레이드");
   // Nothing of the program was visible behind the message.
   EXPECT_EQ(watcher.Boxes()[0].owner, application.Handle());

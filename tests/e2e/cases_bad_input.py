@@ -13,8 +13,6 @@ from e2e_context import (APPLICATION, CLIENT_MAIN, DIALOG, DUMMY_VANTO, INSTALLE
                          STATE_DOWNLOADING, TITLE, UPMAIN, dialog_text, installer_starts, visible)
 from harness import check, check_equal, names_in, sign_installer
 
-# The installer comes slowly enough for the download text to be seen.
-SLOW_INSTALLER = ["--slow", "0.6", "--slow-path", "/vanto/" + INSTALLER]
 INFO_REQUEST = b"GET /vanto/newvanto.ini HTTP/1.1"
 INSTALLER_REQUEST = b"GET /vanto/" + INSTALLER.encode() + b" HTTP/1.1"
 NOT_A_NUMBER = "'{}' is not a valid floating point value."
@@ -70,7 +68,7 @@ def info_fname_climbs_out(run):
     escaped = os.path.join(run.wine.documents, "escaped.ini")
     if os.path.exists(escaped):
         os.remove(escaped)
-    base = run.serve("2.0", extra_args=SLOW_INSTALLER)
+    base = run.serve("2.0")
     served = info_file(run, "2.0")
     with open(os.path.join(run.server.root, "escaped.ini"), "wb") as out:
         out.write(served)
@@ -127,7 +125,7 @@ def info_file(run, ver):
 
 
 def odd_info_file(run, make, upgrades):
-    base = run.serve("2.0", extra_args=SLOW_INSTALLER)
+    base = run.serve("2.0")
     with open(os.path.join(run.server.root, "vanto", "newvanto.ini"), "wb") as out:
         out.write(make(info_file_text(run, "2.0")))
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
@@ -185,7 +183,7 @@ DECIMAL_COMMA = [
 
 def decimal_comma(run, local, server, upgrades):
     with machine_faults.decimal_separator(run, ","):
-        base = run.serve(server, extra_args=SLOW_INSTALLER)
+        base = run.serve(server)
         run.wine.set_vanto_key({"Ver": local, "ServerDir": base})
         start_expecting(run, upgrades)
 

@@ -18,8 +18,13 @@ from harness import check, check_equal, names_in, sign_installer
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "site"))
 from web_servers import WebServer  # noqa: E402
 
+HELD_INSTALLER = ["--hold", "/vanto/" + INSTALLER]
+RELEASE_INSTALLER = "release?path=/vanto/" + INSTALLER
+
+
 def upgrade_installs(run):
-    base = run.serve("2.0", extra_args=["--slow", "2", "--slow-path", "/vanto/" + INSTALLER])
+    # The server holds the installer back until the window has been looked at.
+    base = run.serve("2.0", extra_args=HELD_INSTALLER)
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     registry_before = run.wine.query_vanto_key()
     run.start()
@@ -33,6 +38,7 @@ def upgrade_installs(run):
     run.check_layout(window, UPGRADE_WINDOW_LAYOUT)
     run.check_centred(window)
     run.shot("downloading")
+    run.server.control(RELEASE_INSTALLER)
 
     check_equal(run.wait_exit(), 0, "exit code")
     states = run.states()
@@ -58,7 +64,7 @@ def upgrade_installs(run):
 def input_during_download(run):
     """Keys and a close request while the download blocks the window are handled once it is
     over: the installer is still fetched and started exactly once, and the program ends."""
-    base = run.serve("2.0", extra_args=["--slow", "2", "--slow-path", "/vanto/" + INSTALLER])
+    base = run.serve("2.0", extra_args=HELD_INSTALLER)
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     run.start()
     run.wait_window(UPMAIN, lambda w: run.label(w, "LblState") == STATE_DOWNLOADING,
@@ -67,10 +73,20 @@ def input_during_download(run):
         typed = run.probe.type(key)
         check(typed["foreground"] and typed["foreground"]["class"] == UPMAIN,
               "the upgrade window is not in the foreground")
+    # Keys from the keyboard wait behind the end of the run; posted ones come before it.
+    sent = run.probe.key(UPMAIN, "enter")
+    check_equal(sent["target"]["id"], run.ids["BtnUp"], "control with the focus")
+    run.probe.close(UPMAIN)
     run.shot("input-queued")
+    time.sleep(0.5)
+    check(run.process.poll() is None, "vantoup.exe ended while its download was held")
+    run.server.control(RELEASE_INSTALLER)
     check_equal(run.wait_exit(), 0, "exit code")
     states = run.states()
+    run.check_state_texts(states, downloads=True)
     check_equal(visible(states, DIALOG), [], "boxes shown")
+    check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO},
+                "vanto folder (the installer replaces vanto.exe)")
     time.sleep(1)  # a second start of the installer would come late
     installer_requests = [line for line in run.server.request_lines() if INSTALLER.encode() in line]
     check_equal(len(installer_requests), 1, "installer downloads")
@@ -175,8 +191,8 @@ def korean_installer_name(run):
     states = run.states()
     downloading = [w for w in visible(states, UPMAIN)
                    if run.label(w, "LblState") == STATE_DOWNLOADING]
-    if downloading:
-        check_equal(run.label(downloading[0], "LblName"), name, "lblName during the download")
+    check(downloading, "the download text was never shown")
+    check_equal(run.label(downloading[0], "LblName"), name, "lblName during the download")
     encoded = "/dl/%EC%83%88%20%EB%B2%84%EC%A0%84%20%EC%84%A4%EC%B9%98.exe"
     check_equal(run.server.request_lines(),
                 [b"GET /vanto/newvanto.ini HTTP/1.1", f"GET {encoded} HTTP/1.1".encode()],

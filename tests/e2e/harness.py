@@ -253,17 +253,31 @@ def end_by_file(process, signal_file, what):
 
 
 class Watch:
-    """The probe recording every state of some windows in the background."""
+    """The probe recording every state of some windows in the background. It returns once the
+    probe's hook is set: from then on, no state of a window of a named class can be missed, so a
+    program started afterwards is watched whole."""
 
     def __init__(self, probe, classes, timeout_ms):
         self.out = probe._out()
         self.stop_file = self.out + ".stop"
-        for path in (self.out, self.stop_file):
+        ready = self.out + ".ready"
+        for path in (self.out, self.stop_file, ready):
             if os.path.exists(path):
                 os.remove(path)
         self.process = probe.wine.start(
             [probe.exe, self.out, "watch", self.stop_file, str(timeout_ms)] + list(classes),
             "watch")
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready) and self.process.poll() is None and \
+                time.monotonic() < deadline:
+            time.sleep(0.02)
+        if not os.path.exists(ready):
+            running = self.process.poll() is None
+            self.kill()
+            if running:
+                raise WineHang("the window watcher neither set its hook nor ended in 30 s")
+            raise CaseFailure(f"the window watcher could not set its hook "
+                              f"(exit code {self.process.returncode})")
 
     def finish(self):
         end_by_file(self.process, self.stop_file, "the window watcher")

@@ -20,9 +20,11 @@
 //       the release file exists or the time is up; OUT is written once the file is held
 //   vanto-probe OUT watch <stopFile> <timeoutMs> <class>...
 //       records every distinct state of the top-level windows of those classes (visibility,
-//       caption, children's texts) until the stop file exists or the time is up; a state that
-//       lasts only a few milliseconds is caught as well, as far as polling can; the class "*"
-//       stands for every visible window
+//       caption, children's texts) until the stop file exists or the time is up; the class "*"
+//       stands for every visible window. A hook (vanto-probe-hook.dll, beside the probe) makes a
+//       window of a named class wait after each change of its texts or visibility until it has
+//       been recorded, so that no state is missed however briefly it stands. OUT.ready is written
+//       once the hook is set; exit code 3 when it cannot be
 //
 // Exit code 0 on success, 1 when the condition was not met or the window was missing, 2 on usage.
 #include <windows.h>
@@ -36,6 +38,7 @@
 
 #include "probe_json.h"
 #include "probe_state.h"
+#include "probe_watch_share.h"
 #include "probe_windows.h"
 
 using namespace vanto::probe;
@@ -63,9 +66,51 @@ bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The hook library beside this program, set for every thread of the session.
+HHOOK SetWatchHook() {
+  wchar_t self[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  std::wstring path(self, length);
+  path = path.substr(0, path.find_last_of(L'\\') + 1) + kHookLibrary;
+  HMODULE library = LoadLibraryW(path.c_str());
+  if (library == nullptr) return nullptr;
+  auto procedure =
+      reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(library, kHookProcedure)));
+  if (procedure == nullptr) return nullptr;
+  return SetWindowsHookExW(WH_CALLWNDPROCRET, procedure, library, 0);
+}
+
 int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
           const std::vector<std::wstring>& classes) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      sizeof(WatchShare), kWatchShareName);
+  auto* share = mapping ? static_cast<WatchShare*>(
+                              MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(WatchShare)))
+                        : nullptr;
+  HHOOK hook = nullptr;
+  if (share != nullptr) {
+    std::wstring listed;
+    for (const std::wstring& c : classes) {
+      if (c != L"*") listed += c + L"\n";
+    }
+    if (listed.size() < sizeof share->classes / sizeof(wchar_t)) {
+      listed.copy(share->classes, listed.size());
+      share->classes[listed.size()] = L'\0';
+      share->polls = 0;
+      share->watching = 1;
+      share->watcher = GetCurrentProcessId();
+      hook = SetWatchHook();
+    }
+  }
+  if (hook == nullptr) {
+    WriteFile(out,
+              "{\"ok\": false, \"error\": \"no hook: " + std::to_string(GetLastError()) + "\"}");
+    return 3;
+  }
+  WriteFile(out + L".ready", "{\"ok\": true}");
+
   DWORD start = GetTickCount();
   std::string states;
   std::string last;
@@ -80,12 +125,17 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
           "{\"t\": " + std::to_string(GetTickCount() - start) + ", \"windows\": " + state + "}";
       last = state;
     }
+    InterlockedIncrement(&share->polls);
     if (polls % 8 == 0 && FileExists(stopFile)) {
       stopped = true;
       break;
     }
     Sleep(1);
   }
+  share->watching = 0;
+  UnhookWindowsHookEx(hook);
+  UnmapViewOfFile(share);
+  CloseHandle(mapping);
   WriteFile(out, std::string("{\"ok\": ") + (stopped ? "true" : "false") + ", \"polls\": " +
                      std::to_string(polls) + ", \"ms\": " + std::to_string(GetTickCount() - start) +
                      ", \"states\": [" + states + "\n]}");

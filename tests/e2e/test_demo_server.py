@@ -50,7 +50,7 @@ class DemoServerTest(unittest.TestCase):
         cls.folder = tempfile.TemporaryDirectory()
         cls.root = os.path.join(cls.folder.name, "site")
         os.makedirs(os.path.join(cls.root, "vanto"))
-        for name in ("setup.exe", KOREAN, "gone.exe", "cut.exe", "big.exe"):
+        for name in ("setup.exe", KOREAN, "gone.exe", "cut.exe", "big.exe", "held.exe"):
             with open(os.path.join(cls.root, "vanto", name), "wb") as out:
                 out.write(INSTALLER)
         with open(os.path.join(cls.folder.name, "secret.txt"), "wb") as out:
@@ -64,7 +64,8 @@ class DemoServerTest(unittest.TestCase):
              "vanto/newvanto.ini", "--ver", "2.0", "--server-dir",
              "http://127.0.0.1:{port}/vanto/", "--exe-dir", KOREAN, "--infotxt", "새 기능",
              "--exe-sig", "c2ln", "--slow-path", "/vanto/setup.exe", "--truncate",
-             "/vanto/cut.exe", "--announce-length", "/vanto/big.exe=+4294967296"],
+             "/vanto/cut.exe", "--announce-length", "/vanto/big.exe=+4294967296", "--hold",
+             "/vanto/held.exe"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 15
         while not os.path.exists(port_file) and time.monotonic() < deadline:
@@ -174,6 +175,24 @@ class DemoServerTest(unittest.TestCase):
                     self.assertEqual(elapsed > 0.8, slow, f"{elapsed:.2f} s")
         finally:
             self.control("slow?seconds=0")
+
+    def test_held_answer_waits_for_its_release(self):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=20) as connection:
+            connection.sendall(b"GET /vanto/held.exe HTTP/1.1\r\n\r\n")
+            connection.settimeout(1)
+            with self.assertRaises(socket.timeout, msg="answered before the release"):
+                connection.recv(1)
+            self.assertEqual(self.logged()[-1], b"GET /vanto/held.exe HTTP/1.1")
+            self.control("release?path=/vanto/held.exe")
+            connection.settimeout(20)
+            reply = b""
+            while chunk := connection.recv(65536):
+                reply += chunk
+        self.assertEqual(split_reply(reply)[::2], (b"HTTP/1.1 200 OK", INSTALLER))
+        start = time.monotonic()
+        reply = exchange(self.port, b"GET /vanto/held.exe HTTP/1.1\r\n\r\n")
+        self.assertEqual(split_reply(reply)[0], b"HTTP/1.1 200 OK")
+        self.assertLess(time.monotonic() - start, 1, "a released path is answered at once")
 
     def test_information_file(self):
         with open(os.path.join(self.root, "vanto", "newvanto.ini"), "rb") as source:

@@ -164,7 +164,7 @@ TEST(VersionTest, FailureNamesTheWholeText) {
   }
 }
 
-TEST(VersionTest, LongTextsAreQuickAndExact) {
+TEST(VersionTest, LongTextsAreReadExactly) {
   // 5000 digits, with the separator in the middle, and a long run of zeros before a digit.
   std::u16string digits(2500, u'1');
   digits += u'.';
