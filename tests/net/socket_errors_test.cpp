@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
+
 #include "net/errors.h"
 #include "platform/utf.h"
 
@@ -31,13 +33,25 @@ TEST(SocketErrors, Messages) {
 }
 
 TEST(SocketErrors, Kinds) {
-  for (int number : {10038, 10054, 11001}) {
+  const struct {
+    int number;
+    const char* kind;
+    const char* message;
+  } cases[] = {
+      {10038, "EIdNotASocket", "Socket Error # 10038\r\nSocket operation on non-socket."},
+      {10054, "EIdSocketError", "Socket Error # 10054\r\nConnection reset by peer."},
+      {11001, "EIdSocketError", "Socket Error # 11001\r\nHost not found."},
+      {10107, "EIdSocketError", "Socket Error # 10107\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
     try {
-      ThrowSocketError(number);
+      ThrowSocketError(c.number);
+      ADD_FAILURE() << "nothing thrown";
     } catch (const EIdSocketError& e) {
-      EXPECT_EQ(number == 10038 ? "EIdNotASocket" : "EIdSocketError", e.Kind());
-      EXPECT_EQ(number, e.LastError());
-      EXPECT_EQ(SocketErrorMessage(number), e.Message());
+      EXPECT_EQ(std::string_view(c.kind), e.Kind());
+      EXPECT_EQ(c.number, e.LastError());
+      EXPECT_EQ(c.message, platform::Utf16ToUtf8(e.Message()));
     }
   }
 }

@@ -37,11 +37,7 @@ TEST(VantoFetch, ExitCodesAndMessages) {
   ScriptedServer server;
   server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
   server.AddResponse("HTTP/1.1 404 \xEC\x97\x86\xEC\x9D\x8C\r\n\r\n");
-  std::uint16_t closedPort;
-  {
-    ScriptedServer gone;
-    closedPort = gone.Port();
-  }
+  const std::uint16_t closedPort = ClosedPort();
   TempDir dir;
   const std::string target = (dir.Path() / "\xED\x95\x9C.txt").string();
   const struct {

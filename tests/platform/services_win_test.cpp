@@ -10,6 +10,7 @@
 
 #include "platform/utf.h"
 #include "platform/win32/locale_win.h"
+#include "support/temp_dir.h"
 #include "update/file_names.h"
 #include "update/ini_cases.h"
 
@@ -18,9 +19,6 @@ namespace {
 
 std::u16string U(const std::wstring& text) {
   return std::u16string(text.begin(), text.end());
-}
-std::wstring Wide(const std::u16string& text) {
-  return std::wstring(text.begin(), text.end());
 }
 
 // --- Registry ----------------------------------------------------------------------------------
@@ -131,71 +129,26 @@ TEST(WindowsFoldersTest, SpecialFoldersHaveNoTrailingBackslash) {
   }
 }
 
-// A fresh folder under the temporary folder; emptied and removed at the end.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    path_ = U(temp) + u"vanto-upd-" + U(std::to_wstring(GetCurrentProcessId())) + u"-" +
-            U(std::to_wstring(GetTickCount()));
-    CreateDirectoryW(Wide(path_).c_str(), nullptr);
-  }
-  ~ScratchFolder() { RemoveTree(path_); }
-  const std::u16string& Path() const { return path_; }
-
-  static void Write(const std::u16string& file, const std::string& bytes) {
-    HANDLE handle = CreateFileW(Wide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(handle);
-  }
-
- private:
-  static void RemoveTree(const std::u16string& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(Wide(folder + u"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::u16string child = folder + u"\\" + U(name);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(child);
-        } else {
-          DeleteFileW(Wide(child).c_str());
-        }
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(Wide(folder).c_str());
-  }
-
-  std::u16string path_;
-};
-
 TEST(WindowsFilesTest, ExistenceDeleteAndMove) {
-  ScratchFolder scratch;
+  test::TempDir scratch;
   WindowsServices services;
-  const std::u16string a = scratch.Path() + u"\\vanto.exe";
-  const std::u16string b = scratch.Path() + u"\\vanto.OLD";
-  ScratchFolder::Write(a, "new");
-  ScratchFolder::Write(b, "old");
+  const std::u16string a = scratch.Text() + u"\\vanto.exe";
+  const std::u16string b = scratch.Text() + u"\\vanto.OLD";
+  test::WriteFileBytes(a, "new");
+  test::WriteFileBytes(b, "old");
 
   EXPECT_TRUE(services.FileExists(a));
-  EXPECT_FALSE(services.FileExists(scratch.Path()));
-  EXPECT_FALSE(services.FileExists(scratch.Path() + u"\\nothing"));
-  EXPECT_TRUE(services.DirectoryExists(scratch.Path()));
-  EXPECT_TRUE(services.DirectoryExists(scratch.Path() + u"\\"));
+  EXPECT_FALSE(services.FileExists(scratch.Text()));
+  EXPECT_FALSE(services.FileExists(scratch.Text() + u"\\nothing"));
+  EXPECT_TRUE(services.DirectoryExists(scratch.Text()));
+  EXPECT_TRUE(services.DirectoryExists(scratch.Text() + u"\\"));
   EXPECT_FALSE(services.DirectoryExists(a));
 
   // The move never replaces the target; the names compare without regard to case.
   EXPECT_FALSE(services.Move(a, b));
-  EXPECT_FALSE(services.Move(a, scratch.Path() + u"\\VANTO.old"));
+  EXPECT_FALSE(services.Move(a, scratch.Text() + u"\\VANTO.old"));
   EXPECT_TRUE(services.FileExists(a));
-  EXPECT_TRUE(services.Delete(scratch.Path() + u"\\vanto.old"));
+  EXPECT_TRUE(services.Delete(scratch.Text() + u"\\vanto.old"));
   EXPECT_FALSE(services.FileExists(b));
   EXPECT_FALSE(services.Delete(b));
   EXPECT_TRUE(services.Move(a, b));
@@ -205,18 +158,18 @@ TEST(WindowsFilesTest, ExistenceDeleteAndMove) {
 }
 
 TEST(WindowsFilesTest, ForceDirectories) {
-  ScratchFolder scratch;
+  test::TempDir scratch;
   WindowsServices services;
-  const std::u16string deep = scratch.Path() + u"\\vanto\\Temp\\more\\";
+  const std::u16string deep = scratch.Text() + u"\\vanto\\Temp\\more\\";
   EXPECT_TRUE(update::ForceDirectories(services, deep));
   EXPECT_TRUE(services.DirectoryExists(deep));
   EXPECT_TRUE(update::ForceDirectories(services, deep));  // already there
-  EXPECT_FALSE(services.MakeDirectory(scratch.Path() + u"\\vanto"));
+  EXPECT_FALSE(services.MakeDirectory(scratch.Text() + u"\\vanto"));
 
   // A file in the way of a level.
-  ScratchFolder::Write(scratch.Path() + u"\\file", "x");
-  EXPECT_FALSE(update::ForceDirectories(services, scratch.Path() + u"\\file\\sub\\"));
-  EXPECT_FALSE(services.DirectoryExists(scratch.Path() + u"\\file\\sub"));
+  test::WriteFileBytes(scratch.Text() + u"\\file", "x");
+  EXPECT_FALSE(update::ForceDirectories(services, scratch.Text() + u"\\file\\sub\\"));
+  EXPECT_FALSE(services.DirectoryExists(scratch.Text() + u"\\file\\sub"));
 }
 
 TEST(WindowsFilesTest, SleepWaits) {
@@ -227,31 +180,31 @@ TEST(WindowsFilesTest, SleepWaits) {
 }
 
 TEST(WindowsFilesTest, OpeningAMissingFileFails) {
-  ScratchFolder scratch;
+  test::TempDir scratch;
   WindowsServices services;
-  EXPECT_LE(services.ShellOpen(scratch.Path() + u"\\missing-installer.exe"), 32);
+  EXPECT_LE(services.ShellOpen(scratch.Text() + u"\\missing-installer.exe"), 32);
 }
 
 // --- Private-profile reading -----------------------------------------------------------------
 
 TEST(WindowsProfileTest, SharedTableOfFiles) {
-  ScratchFolder scratch;
+  test::TempDir scratch;
   WindowsServices services;
   int index = 0;
   for (const test::IniCase& c : test::kIniCases) {
     SCOPED_TRACE(c.name);
-    const std::u16string file = scratch.Path() + u"\\case" + U(std::to_wstring(index++)) + u".ini";
-    ScratchFolder::Write(file, test::IniCaseBytes(c));
+    const std::u16string file = scratch.Text() + u"\\case" + U(std::to_wstring(index++)) + u".ini";
+    test::WriteFileBytes(file, test::IniCaseBytes(c));
     EXPECT_EQ(Utf16ToUtf8(services.ReadProfileString(file, c.section, c.key, u"dflt")),
               Utf16ToUtf8(c.wineAnswer != nullptr ? c.wineAnswer : c.expected));
   }
 }
 
 TEST(WindowsProfileTest, PlainTextFile) {
-  ScratchFolder scratch;
+  test::TempDir scratch;
   WindowsServices services;
-  const std::u16string file = scratch.Path() + u"\\newvanto.ini";
-  ScratchFolder::Write(file,
+  const std::u16string file = scratch.Text() + u"\\newvanto.ini";
+  test::WriteFileBytes(file,
                        "[VANTO_INFO]\r\nVER = 2.0 \r\nServerDir=http://h/d/\r\n"
                        "[VANTO_INFO_PC]\r\nExeDir=\"vanto setup.exe\"\r\n");
   EXPECT_EQ(services.ReadProfileString(file, u"VANTO_INFO", u"VER", u""), u"2.0");
@@ -262,22 +215,22 @@ TEST(WindowsProfileTest, PlainTextFile) {
 }
 
 TEST(WindowsProfileTest, LongValueIsCut) {
-  ScratchFolder scratch;
+  test::TempDir scratch;
   WindowsServices services;
-  const std::u16string file = scratch.Path() + u"\\long.ini";
+  const std::u16string file = scratch.Text() + u"\\long.ini";
   const std::string value(3000, 'v');
-  ScratchFolder::Write(file, "[S]\r\nk=" + value + "\r\n");
+  test::WriteFileBytes(file, "[S]\r\nk=" + value + "\r\n");
   const std::u16string read = services.ReadProfileString(file, u"S", u"k", u"");
   EXPECT_EQ(read.size(), 2047u);
   EXPECT_EQ(read, std::u16string(2047, u'v'));
 }
 
 TEST(WindowsProfileTest, MissingFileGivesTheDefault) {
-  ScratchFolder scratch;
+  test::TempDir scratch;
   WindowsServices services;
-  EXPECT_EQ(services.ReadProfileString(scratch.Path() + u"\\none.ini", u"S", u"k", u"dflt"),
+  EXPECT_EQ(services.ReadProfileString(scratch.Text() + u"\\none.ini", u"S", u"k", u"dflt"),
             u"dflt");
-  EXPECT_EQ(services.ReadProfileString(scratch.Path() + u"\\none.ini", u"S", u"k", u""), u"");
+  EXPECT_EQ(services.ReadProfileString(scratch.Text() + u"\\none.ini", u"S", u"k", u""), u"");
 }
 
 // --- Locale ----------------------------------------------------------------------------------

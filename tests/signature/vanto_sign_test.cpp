@@ -8,6 +8,7 @@
 
 #include "installer_signer.h"
 #include "signature/signature_vectors.h"
+#include "support/temp_dir.h"
 #include "update/update_signature.h"
 
 namespace vanto::sign {
@@ -17,22 +18,13 @@ const std::string kData = VANTO_SIGNATURE_DATA;
 
 class VantoSign : public testing::Test {
  protected:
-  void SetUp() override {
-    folder_ =
-        std::filesystem::temp_directory_path() /
-        ("vanto-sign-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder_);
-  }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
   std::string Installer(const std::vector<char>& bytes) {
-    std::string path = (folder_ / "installer.exe").string();
+    std::string path = (folder_.Path() / "installer.exe").string();
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     return path;
   }
 
-  std::filesystem::path folder_;
+  test::TempDir folder_;
 };
 
 std::u16string ExeSig(const platform::P256Signature& signature) {
@@ -104,8 +96,8 @@ TEST_F(VantoSign, Refusals) {
       {kData + "/missing.pem", "2.0", installer, "cannot read the key file"},
       {kData + "/test-public.pem", "2.0", installer, "no private key"},
       {kData + "/p384-private.pem", "2.0", installer, "not an ECDSA P-256"},
-      {key, "2.0", (folder_ / "missing.exe").string(), "cannot read the installer"},
-      {key, "2.0", folder_.string(), "cannot read the installer"},
+      {key, "2.0", (folder_.Path() / "missing.exe").string(), "cannot read the installer"},
+      {key, "2.0", folder_.Path().string(), "cannot read the installer"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key + " | " + c.version + " | " + c.installer);

@@ -253,4 +253,9 @@ void ScriptedServer::Serve(std::intptr_t handle, const ServerScript& script) {
   CloseNative(client);
 }
 
+std::uint16_t ClosedPort() {
+  ScriptedServer gone;
+  return gone.Port();
+}
+
 }  // namespace vanto::test

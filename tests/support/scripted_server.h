@@ -38,8 +38,7 @@ struct ServerScript {
   }
   // Sends `bytes` in pieces of `pieceSize` with `delayMs` between them.
   ServerScript& SendInPieces(const std::string& bytes, size_t pieceSize, int delayMs);
-  // Answers without reading the request; with kReset the unread request makes every platform's
-  // close a reset (Wine ignores a zero linger time).
+  // Answers without reading the request.
   ServerScript& IgnoreRequest() {
     readRequest = false;
     return *this;
@@ -83,5 +82,8 @@ class ScriptedServer {
   std::vector<std::string> requests_;
   std::thread thread_;
 };
+
+// A loopback port that nothing listens on: one that a server held a moment ago.
+std::uint16_t ClosedPort();
 
 }  // namespace vanto::test

@@ -1,5 +1,8 @@
-// Whether the test runs under Wine, for the few behaviours where Wine differs from Windows.
+// Whether the test runs under Wine, and which, for the few behaviours where Wine differs from
+// Windows.
 #pragma once
+
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -7,13 +10,30 @@
 
 namespace vanto::test {
 
-inline bool RunningUnderWine() {
+// The major version of the Wine the test runs under; 0 when it runs on no Wine.
+inline int WineMajorVersion() {
 #ifdef _WIN32
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  if (ntdll == nullptr) return 0;
+  using VersionFunction = const char*(__cdecl*)();
+  const FARPROC found = GetProcAddress(ntdll, "wine_get_version");
+  const auto version = reinterpret_cast<VersionFunction>(reinterpret_cast<void (*)()>(found));
+  return version == nullptr ? 0 : std::atoi(version());
 #else
-  return false;
+  return 0;
 #endif
 }
+
+inline bool RunningUnderWine() {
+  return WineMajorVersion() != 0;
+}
+
+// Wine 8's receive reports a connection that the peer reset as closed in an orderly way, even
+// when a native Linux server sent the reset; Wine 10 reports error 10054 as Windows does.
+inline bool ReportsResetsAsCloses() {
+  return RunningUnderWine() && WineMajorVersion() < 10;
+}
+inline constexpr char kResetsAsClosesReason[] =
+    "this Wine reports a connection reset by the peer as an orderly close";
 
 }  // namespace vanto::test

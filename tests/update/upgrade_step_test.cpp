@@ -172,15 +172,20 @@ TEST_F(UpgradeStepTest, EmptyExeDirFetchesTheBaseUrlAndCannotSaveIt) {
   EXPECT_TRUE(services_.calls.empty());
 }
 
+// The installer's name goes into the URL and the local path as it was read; only the request
+// line that reaches the server shows how the URL was sent.
 TEST_F(UpgradeStepTest, NamesAreUsedUnchanged) {
   state_.ServerVersion = 1;
   state_.ExeDir = u"\uC124\uCE58 \uD30C\uC77C.exe";
   server_.AddResponse(OkResponse("MZ"));
   Run();
-  EXPECT_EQ(state_.LocalFile, folder_.WithSeparator() + state_.ExeDir);
-  EXPECT_EQ(state_.DownloadUrl, state_.InfoServerDir + state_.ExeDir);
-  EXPECT_EQ(folder_.Read(state_.LocalFile), "MZ");
-  EXPECT_EQ(view_.events[2], "name: " + Utf16ToUtf8(state_.ExeDir));
+  ASSERT_EQ(server_.Requests().size(), 1u);
+  EXPECT_EQ(RequestLine(server_.Requests()[0]),
+            "GET /setup/%EC%84%A4%EC%B9%98%20%ED%8C%8C%EC%9D%BC.exe HTTP/1.1");
+  const std::u16string saved = folder_.WithSeparator() + u"\uC124\uCE58 \uD30C\uC77C.exe";
+  EXPECT_EQ(state_.LocalFile, saved);
+  EXPECT_EQ(folder_.Read(saved), "MZ");
+  EXPECT_EQ(view_.events[2], "name: \xEC\x84\xA4\xEC\xB9\x98 \xED\x8C\x8C\xEC\x9D\xBC.exe");
 }
 
 }  // namespace
