@@ -26,6 +26,21 @@ int Fd(std::intptr_t handle) {
   return static_cast<int>(handle);
 }
 
+FileCreation Create(const std::string& native, int flags) {
+  FileCreation result;
+  int fd;
+  do {
+    fd = open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    // An empty name or one with a NUL in it names no file at all.
+    result.errorText = ErrorText(errno);
+    return result;
+  }
+  result.file = OutputFile(fd);
+  return result;
+}
+
 }  // namespace
 
 bool OutputFile::Write(const void* data, size_t size) {
@@ -57,35 +72,13 @@ bool OutputFile::Close() {
 }
 
 FileCreation CreateOutputFile(const std::u16string& path) {
-  FileCreation result;
-  const std::string native = Utf16ToUtf8(path);
-  int fd;
-  do {
-    fd = open(native.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    // An empty name or one with a NUL in it names no file at all.
-    result.errorText = ErrorText(errno);
-    return result;
-  }
-  result.file = OutputFile(fd);
-  return result;
+  return Create(Utf16ToUtf8(path), O_TRUNC);
 }
 
 FileCreation CreateFreshFile(const std::u16string& path) {
-  FileCreation result;
   const std::string native = Utf16ToUtf8(path);
   unlink(native.c_str());  // what cannot be removed makes the exclusive create fail below
-  int fd;
-  do {
-    fd = open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    result.errorText = ErrorText(errno);
-    return result;
-  }
-  result.file = OutputFile(fd);
-  return result;
+  return Create(native, O_EXCL | O_NOFOLLOW);
 }
 
 std::optional<std::u16string> WhyNotReplaceable(const std::u16string& path) {

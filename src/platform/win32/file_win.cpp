@@ -43,6 +43,18 @@ std::u16string NativePath(const std::u16string& path) {
   return path;
 }
 
+FileCreation Create(const std::u16string& native, DWORD disposition) {
+  FileCreation result;
+  HANDLE h = CreateFileW(Wide(native), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    result.errorText = ErrorText(GetLastError());
+    return result;
+  }
+  result.file = OutputFile(reinterpret_cast<std::intptr_t>(h));
+  return result;
+}
+
 }  // namespace
 
 bool OutputFile::Write(const void* data, size_t size) {
@@ -73,31 +85,15 @@ bool OutputFile::Close() {
 }
 
 FileCreation CreateOutputFile(const std::u16string& path) {
-  FileCreation result;
-  HANDLE h = CreateFileW(Wide(NativePath(path)), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    result.errorText = ErrorText(GetLastError());
-    return result;
-  }
-  result.file = OutputFile(reinterpret_cast<std::intptr_t>(h));
-  return result;
+  return Create(NativePath(path), CREATE_ALWAYS);
 }
 
 FileCreation CreateFreshFile(const std::u16string& path) {
-  FileCreation result;
   const std::u16string native = NativePath(path);
   // A link is removed itself, never what it points to; what cannot be removed makes the
   // exclusive create fail below.
   DeleteFileW(Wide(native));
-  HANDLE h = CreateFileW(Wide(native), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    result.errorText = ErrorText(GetLastError());
-    return result;
-  }
-  result.file = OutputFile(reinterpret_cast<std::intptr_t>(h));
-  return result;
+  return Create(native, CREATE_NEW);
 }
 
 std::optional<std::u16string> WhyNotReplaceable(const std::u16string& path) {
