@@ -267,11 +267,15 @@ SITES = [
       'the box "Cannot create file "C:\\Users\\USER\\Documents\\vanto\\Temp\\sub\\%s". The system '
       'cannot find the path specified."' % INSTALLER], []),
     ("device name", exe_dir("nul", "nul"), None, ["--installed", "1.5", "KEY"], 1,
-     ["the device NUL", "opens no installer"], ["upgrades to"]),
+     ["the device NUL", "that is \\\\.\\nul", "opens no installer"], ["upgrades to", "box"]),
     ("device name with an extension", exe_dir("con.exe", "con.exe"), None,
-     ["--installed", "1.5", "KEY"], 1, ["the device CON", "opens no installer"], []),
+     ["--installed", "1.5", "KEY"], 1,
+     ["the device CON", 'the box "Cannot create file "\\\\.\\con". The handle is invalid."'],
+     ["opens no installer"]),
     ("printer port with an extension", exe_dir("LPT1.exe", "LPT1.exe"), None,
-     ["--installed", "1.5", "KEY"], 1, ["the device LPT1"], []),
+     ["--installed", "1.5", "KEY"], 1,
+     ["the device LPT1", 'the box "Cannot create file "\\\\.\\LPT1". The system cannot '
+      'find the file specified."'], []),
     ("character Windows refuses", exe_dir("setup<1>.exe", "setup<1>.exe"), None,
      ["--installed", "1.5", "KEY"], 1,
      ['"<" is refused', 'Temp\\setup<1>.exe". The filename, directory name, or volume label '

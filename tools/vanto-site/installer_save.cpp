@@ -16,6 +16,8 @@ constexpr char16_t kInvalidName[] =
     u"The filename, directory name, or volume label syntax is incorrect.";
 constexpr char16_t kPathNotFound[] = u"The system cannot find the path specified.";
 constexpr char16_t kAccessDenied[] = u"Access is denied.";
+constexpr char16_t kInvalidHandle[] = u"The handle is invalid.";
+constexpr char16_t kFileNotFound[] = u"The system cannot find the file specified.";
 
 struct Folder {
   std::u16string name;
@@ -131,10 +133,22 @@ SavePrediction PredictSave(const std::u16string& folder, const std::u16string& p
     case update::WindowsNameFault::kRefusedCharacter:
     case update::WindowsNameFault::kTooLong:
       return Box(prediction.savedAs, kInvalidName, *WindowsNameProblem("ExeDir", name));
-    case update::WindowsNameFault::kDevice:
-      prediction.outcome = SavePrediction::kNotOpened;
-      prediction.savedAs = fault->detail;
-      break;
+    case update::WindowsNameFault::kDevice: {
+      // The system names the device as the name was written, without its extension.
+      std::u16string typed = name.substr(0, name.find(u'.'));
+      while (!typed.empty() && typed.back() == u' ') typed.pop_back();
+      const std::u16string device = u"\\\\.\\" + typed;
+      if (fault->detail == u"NUL") {
+        prediction.outcome = SavePrediction::kNotOpened;
+        prediction.savedAs = device;
+        break;
+      }
+      // The client has no console, and a port that the machine lacks cannot be opened; where
+      // the port exists the installer goes to it, and nothing is installed either.
+      const bool console = fault->detail.rfind(u"CON", 0) == 0;
+      return Box(device, console ? kInvalidHandle : kFileNotFound,
+                 *WindowsNameProblem("ExeDir", name));
+    }
     case update::WindowsNameFault::kChangedBySaving:
       prediction.outcome = SavePrediction::kNotOpened;
       prediction.savedAs = Joined(at, fault->detail);

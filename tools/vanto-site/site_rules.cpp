@@ -127,8 +127,8 @@ Problem WindowsNameProblem(std::string_view entry, std::u16string_view name) {
   switch (fault->kind) {
     case update::WindowsNameFault::kDevice:
       return what + "Windows takes it for the device " + detail +
-             ", with or without an extension: the client writes the installer into the device "
-             "and nothing is installed";
+             ", with or without an extension: the client writes the installer into the device, "
+             "or cannot open it, and nothing is installed";
     case update::WindowsNameFault::kRefusedCharacter:
       if (detail == "/" || detail == "\\") {
         return what + "\"" + detail + "\" separates folders on Windows: the file is saved in " +
