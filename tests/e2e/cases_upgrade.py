@@ -277,8 +277,13 @@ def exe_dir_elsewhere(run, exe_dir, served_as, saved_as):
     check_equal(run.vanto_contents(), {"vanto.OLD": DUMMY_VANTO}, "vanto folder")
 
 
+VENDOR_VANTO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vendor_vanto.txt")
+
+
 def upgrade_from_nginx_site(run):
-    """A site written by vanto-site make (its Windows build, under Wine), served by nginx."""
+    """A site written by vanto-site make (its Windows build, under Wine), served by nginx. With a
+    vendor's installer (made by makensis) the whole chain runs with the parts vendors use: the
+    installer replaces vanto.exe and writes the new Ver."""
     check(run.args.site_tool is not None, "no --site-tool given")
     root = os.path.join(run.args.work, "site-" + run.case)
     shutil.rmtree(root, ignore_errors=True)
@@ -286,7 +291,7 @@ def upgrade_from_nginx_site(run):
     for folder in (run.args.work, root):
         os.chmod(folder, 0o755)
     installer = os.path.join(root, "in", INSTALLER)
-    shutil.copyfile(run.args.installer, installer)
+    shutil.copyfile(run.args.vendor_installer or run.args.installer, installer)
     run.server = WebServer("nginx", root, os.path.join(root, "conf"))
     base = run.server.base + "vanto/"
 
@@ -314,9 +319,21 @@ def upgrade_from_nginx_site(run):
     check_equal(run.wait_exit(), 0, "exit code")
     states = run.states()
     check_equal(visible(states, DIALOG), [], "dialog boxes")
-    check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
     with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, open(installer, "rb") as sent:
         check(got.read() == sent.read(), "the downloaded installer differs from the served one")
+    if not run.args.vendor_installer:
+        check_equal(len(installer_starts(run, INSTALLER)), 1, "installer starts")
+        return
+    with open(VENDOR_VANTO, "rb") as source:
+        new_vanto = source.read()
+    deadline = time.monotonic() + 30
+    while run.vanto_contents().get("vanto.exe") != new_vanto and time.monotonic() < deadline:
+        time.sleep(0.2)
+    check_equal(run.vanto_contents(), {"vanto.exe": new_vanto, "vanto.OLD": DUMMY_VANTO},
+                "vanto folder after the vendor's installer")
+    rc, registry = run.wine.query_vanto_key()
+    check(rc == 0 and re.search(rb"\bVer\s+REG_SZ\s+2\.0\s", registry),
+          "Ver after the vendor's installer: %r" % registry)
 
 
 # The program is killed at a step of a run: (case, the download it is killed in, the server's
