@@ -103,8 +103,9 @@ SavePrediction PredictSave(const std::u16string& folder, const std::u16string& p
                      "does not exist");
     }
   }
-  if (namesAFolder) {
-    std::u16string named = Joined(at, u"");
+  // A last name that is the download folder's own next level (as in "..\Temp") is that folder.
+  if (namesAFolder || (at.size() < known.size() && SameName(known[at.size()], pieces.back()))) {
+    std::u16string named = Joined(at, namesAFolder ? u"" : pieces.back());
     return Box(named, kAccessDenied,
                "it names the folder " + Quoted(named) + ", not a file; a folder is not replaced");
   }
