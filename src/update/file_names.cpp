@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "net/staging_path.h"
+
 namespace vanto::update {
 
 std::u16string ChangeFileExt(const std::u16string& path, const std::u16string& extension) {
@@ -25,7 +27,52 @@ bool IsRootLike(const std::u16string& folder) {
   return folder.size() < 3;
 }
 
+char16_t AsciiUpper(char16_t c) {
+  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+// Windows takes these for devices in any folder, whatever follows the first "." and with blanks
+// before it.
+bool IsDeviceName(std::u16string_view name) {
+  std::u16string base(name.substr(0, name.find(u'.')));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  for (char16_t& c : base) c = AsciiUpper(c);
+  if (base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL" || base == u"CONIN$" ||
+      base == u"CONOUT$") {
+    return true;
+  }
+  if (base.size() != 4 || (base.compare(0, 3, u"COM") != 0 && base.compare(0, 3, u"LPT") != 0)) {
+    return false;
+  }
+  const char16_t digit = base[3];
+  return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
+         digit == u'\u00B3';
+}
+
 }  // namespace
+
+std::optional<WindowsNameFault> WindowsNameRules(std::u16string_view name) {
+  for (char16_t c : name) {
+    if (c < 0x20 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) {
+      return WindowsNameFault{WindowsNameFault::kRefusedCharacter, std::u16string(1, c)};
+    }
+  }
+  if (name.size() > net::kMaxNameLength) {
+    return WindowsNameFault{WindowsNameFault::kTooLong, {}};
+  }
+  if (IsDeviceName(name)) {
+    std::u16string device(name.substr(0, name.find(u'.')));
+    while (!device.empty() && device.back() == u' ') device.pop_back();
+    for (char16_t& c : device) c = AsciiUpper(c);
+    return WindowsNameFault{WindowsNameFault::kDevice, device};
+  }
+  if (!name.empty() && (name.back() == u'.' || name.back() == u' ')) {
+    std::u16string saved(name);
+    while (!saved.empty() && (saved.back() == u'.' || saved.back() == u' ')) saved.pop_back();
+    return WindowsNameFault{WindowsNameFault::kChangedBySaving, saved};
+  }
+  return {};
+}
 
 bool ForceDirectories(platform::Services& services, std::u16string folder) {
   if (!folder.empty() && folder.back() == u'\\') folder.pop_back();

@@ -13,6 +13,12 @@ struct InfoReader {
   std::u16string fileName;
 };
 
+// One download: the URL asked for and the path it is saved to, both plain concatenations.
+struct DownloadPlace {
+  std::u16string url;
+  std::u16string path;
+};
+
 struct UpdateRunState {
   std::u16string TempDir;      // DocumentsFolder + "\vanto\Temp\"
   std::u16string DownloadUrl;  // URL of the current download

@@ -43,10 +43,15 @@ void ReadServerInfo(UpdateRunState& state, platform::Services& services) {
   if (state.UpdateKey) state.ExeSig = ReadString(services, reader, kPcSection, u"ExeSig");
 }
 
+DownloadPlace InformationFilePlace(const UpdateRunState& state) {
+  return {state.RegServerDir + state.RegInfoFName, state.TempDir + state.RegInfoFName};
+}
+
 void LoadServerInfo(UpdateRunState& state, platform::Services& services,
                     const net::FetchOptions& fetchOptions) {
-  state.DownloadUrl = state.RegServerDir + state.RegInfoFName;
-  state.LocalFile = state.TempDir + state.RegInfoFName;
+  const DownloadPlace place = InformationFilePlace(state);
+  state.DownloadUrl = place.url;
+  state.LocalFile = place.path;
   net::FetchToFile(state.DownloadUrl, state.LocalFile, fetchOptions);
   state.Info = InfoReader{state.LocalFile};
   ReadServerInfo(state, services);

@@ -7,6 +7,9 @@
 
 namespace vanto::update {
 
+// RegServerDir + RegInfoFName, saved as TempDir + RegInfoFName.
+DownloadPlace InformationFilePlace(const UpdateRunState& state);
+
 // Downloads RegServerDir + RegInfoFName into TempDir + RegInfoFName and reads it. Download errors
 // propagate; nothing is read then.
 void LoadServerInfo(UpdateRunState& state, platform::Services& services,

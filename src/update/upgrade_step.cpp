@@ -16,16 +16,24 @@ constexpr std::intptr_t kShellOpenSucceeded = 32;
 
 }  // namespace
 
+bool ServerIsNewer(const UpdateRunState& state) {
+  return !(state.LocalVersion >= state.ServerVersion);
+}
+
+DownloadPlace InstallerPlace(const UpdateRunState& state) {
+  return {state.InfoServerDir + state.ExeDir, state.TempDir + state.ExeDir};
+}
+
 void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeView& view,
                  const net::FetchOptions& fetchOptions) {
-  // Equal versions download nothing.
-  const bool serverIsNewer = !(state.LocalVersion >= state.ServerVersion);
+  const bool serverIsNewer = ServerIsNewer(state);
   if (serverIsNewer) {
     view.SetNameText(std::u16string());
     view.SetCountText(std::u16string());
     view.SetNameText(state.ExeDir);
-    state.DownloadUrl = state.InfoServerDir + state.ExeDir;
-    state.LocalFile = state.TempDir + state.ExeDir;
+    const DownloadPlace place = InstallerPlace(state);
+    state.DownloadUrl = place.url;
+    state.LocalFile = place.path;
     view.SetStateText(kDownloading);
     view.PaintLabelsNow();
     // A signature that does not fit refuses the installer before it is saved.

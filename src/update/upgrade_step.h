@@ -22,6 +22,12 @@ class UpgradeView {
   virtual void CloseWindow() = 0;
 };
 
+// The decision: only a local version lower than the server's downloads; equal ones do not.
+bool ServerIsNewer(const UpdateRunState& state);
+
+// InfoServerDir + ExeDir, saved as TempDir + ExeDir: the same name on the server and locally.
+DownloadPlace InstallerPlace(const UpdateRunState& state);
+
 void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeView& view,
                  const net::FetchOptions& fetchOptions);
 

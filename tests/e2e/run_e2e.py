@@ -41,6 +41,9 @@ def main():
                         help="private key matching the public key built into vantoup.exe: "
                         "installers are signed with it and the refusal cases run too")
     parser.add_argument("--site-tool", help="vanto-site.exe, which makes a site for nginx")
+    parser.add_argument("--vendor-installer",
+                        help="a vendor's installer built with makensis (vendor_setup.nsi), "
+                        "served from the nginx site instead of the stand-in installer")
     parser.add_argument("cases", nargs="*", help="only these cases (default: all)")
     args = parser.parse_args()
     args.work = os.path.abspath(args.work)

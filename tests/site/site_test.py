@@ -2,7 +2,11 @@
 """vanto-site against its own sites: the refusals of `make`, and `check` and the client's download
 against sites served by nginx, apache2 and lighttpd on loopback.
 
-usage: site_test.py make|served --site TOOL --fetch VANTO_FETCH --keys DIR --work DIR"""
+usage: site_test.py make|served --site TOOL --fetch VANTO_FETCH --keys DIR --work DIR
+       site_test.py windows --site TOOL --windows-site TOOL.EXE --wine RUNNER --keys DIR --work DIR
+
+windows runs every site of the table through the Linux build and the Windows build (under Wine,
+on nginx) and wants the same exit code and verdict from both."""
 
 import argparse
 import os
@@ -38,6 +42,13 @@ REFUSALS = [
     ("blank after installer name", {"installer": "setup.exe "}, "ends with a blank"),
     ("final dot in installer name", {"installer": "setup."}, 'drops a final "."'),
     ("info name with a folder", {"--info-name": "..\\x.ini"}, 'InfoFName "..\\x.ini"'),
+    ("installer named as a device", {"installer": "nul"}, 'the device NUL'),
+    ("device name with an extension", {"installer": "Con.exe"}, "the device CON"),
+    ("printer port", {"installer": "lpt1.exe"}, "the device LPT1"),
+    ("character Windows refuses", {"installer": "setup<1>.exe"}, '"<" is refused'),
+    ("pipe in the name", {"installer": "a|b.exe"}, '"|" is refused'),
+    ("info name a device", {"--info-name": "aux.ini"}, 'InfoFName "aux.ini": Windows takes it'),
+    ("info name with a colon", {"--info-name": "a:b.ini"}, '":" is refused'),
     ("installer named as the info file", {"installer": "NEWVANTO.INI"},
      "the same as the information file's"),
     ("info text with a quote", {"--info-text": "'반토"}, 'Infotxt "\'반토": begins with a quote'),
@@ -66,6 +77,16 @@ class Suite:
     def run(self, tool, *args):
         done = subprocess.run([tool, *args], capture_output=True, timeout=120)
         return done.returncode, done.stdout.decode() + done.stderr.decode()
+
+    def run_windows(self, *args):
+        """The Windows build under Wine; its output through a file, never a pipe, since Wine's
+        services may hold on to the streams of the first program of a session."""
+        output = os.path.join(self.args.work, "windows-output.txt")
+        with open(output, "wb") as out:
+            done = subprocess.run([self.args.wine, self.args.windows_site, *args], stdout=out,
+                                  stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=180)
+        with open(output, "rb") as got:
+            return done.returncode, got.read().decode(errors="replace")
 
     def make(self, outdir, version="2.0", installer=None, key=True, extra=()):
         installer = installer or os.path.join(self.args.work, "in", INSTALLER)
@@ -122,6 +143,36 @@ def refusals(suite):
                    "rc %d, output:\n%s" % (rc, out))
     rc, out = suite.make(os.path.join(work, "out-good"))
     suite.case("make writes a valid site", rc == 0 and "signed" in out, out)
+    rc, out = suite.make(os.path.join(work, "out-good"))
+    suite.case("make writes over an older site", rc == 0 and
+               sorted(os.listdir(os.path.join(work, "out-good"))) == sorted([INSTALLER, "newvanto.ini"]),
+               out)
+    # The last rename fails: the information file's place is a folder.
+    blocked = os.path.join(work, "out-blocked")
+    shutil.rmtree(blocked, ignore_errors=True)
+    os.makedirs(os.path.join(blocked, "newvanto.ini"))
+    rc, out = suite.make(blocked)
+    suite.case("make leaves nothing when its last rename fails",
+               rc == 1 and "failed:" in out and os.listdir(blocked) == ["newvanto.ini"]
+               and os.listdir(os.path.join(blocked, "newvanto.ini")) == [], out)
+    # An older site stays whole when the new one cannot be written.
+    older = os.path.join(work, "out-older")
+    shutil.rmtree(older, ignore_errors=True)
+    write(os.path.join(older, INSTALLER), b"older installer")
+    os.makedirs(os.path.join(older, "newvanto.ini"))
+    rc, out = suite.make(older)
+    with open(os.path.join(older, INSTALLER), "rb") as kept:
+        suite.case("make keeps the older installer when it fails",
+                   rc == 1 and kept.read() == b"older installer" and
+                   sorted(os.listdir(older)) == sorted([INSTALLER, "newvanto.ini"]), out)
+    long_name = "b" * 251
+    write(os.path.join(inputs, long_name), installer_bytes())
+    shutil.rmtree(os.path.join(work, "out-long"), ignore_errors=True)
+    rc, out = suite.make(os.path.join(work, "out-long"),
+                         installer=os.path.join(inputs, long_name))
+    suite.case("make takes a name of 251 characters", rc == 0 and
+               sorted(os.listdir(os.path.join(work, "out-long"))) == [long_name, "newvanto.ini"],
+               out)
     rc, out = suite.make(os.path.join(work, "out-korean"),
                          extra=["--info-text", "반토 2.0 업그레이드"])
     with open(os.path.join(work, "out-korean", "newvanto.ini"), "rb") as info:
@@ -129,56 +180,148 @@ def refusals(suite):
     suite.case("Korean text makes a UTF-16 file", rc == 0 and head == b"\xff\xfe", out)
 
 
-def served_site(suite, root, base, folder):
+def served_site(suite, root, base, folder, installer=None):
     """A site made by make in root/folder, for base + folder + "/"."""
     suite.server_dir = base + folder + "/"
-    rc, out = suite.make(os.path.join(root, folder))
+    rc, out = suite.make(os.path.join(root, folder), installer=installer)
     if rc != 0:
         raise RuntimeError("make failed: " + out)
     return os.path.join(root, folder), suite.server_dir
 
 
-def check_cases(suite, kind, root, base):
-    """check against sites on one server; each folder is one site."""
-    site, url = served_site(suite, root, base, "good")
-    rc, out = suite.check(url)
-    suite.case(kind + ": good site upgrades",
-               rc == 0 and "ExeSig verifies" in out and "upgrades to" in out
-               and "GET /good/%s HTTP/1.1" % INSTALLER in out, out)
-    rc, out = suite.run(suite.args.site, "check", url, "--installed", "2.0", "--expect-current")
-    suite.case(kind + ": current client finds nothing to do", rc == 0 and "nothing to do" in out,
-               out)
-    rc, out = suite.run(suite.args.site, "check", url, "--installed", "1.5", "--expect-current")
-    suite.case(kind + ": an upgrade is not current", rc == 1, out)
-    rc, out = suite.run(suite.args.site, "check", url, "--installed", "1.5",
-                        "--info-name", "other.ini")
-    suite.case(kind + ": missing information file", rc == 1 and "404" in out, out)
-
-    site, url = served_site(suite, root, base, "missing")
+# Ways to spoil a site that make wrote: each gets (site folder, server root) and edits them.
+def remove_installer(site, root):
     os.remove(os.path.join(site, INSTALLER))
-    rc, out = suite.check(url)
-    suite.case(kind + ": installer missing", rc == 1 and "404" in out and "box" in out, out)
 
-    site, url = served_site(suite, root, base, "moved")
-    os.remove(os.path.join(site, INSTALLER))
+
+def folder_for_installer(site, root):
+    remove_installer(site, root)
     os.mkdir(os.path.join(site, INSTALLER))
-    rc, out = suite.check(url)
-    suite.case(kind + ": 301 for the installer is not followed",
-               rc == 1 and " 301 " in out and out.count("  > GET") == 2, out)
 
-    site, url = served_site(suite, root, base, "truncated")
+
+def truncate_installer(site, root):
     with open(os.path.join(site, INSTALLER), "r+b") as installer:
         installer.truncate(1000)
-    rc, out = suite.check(url)
-    suite.case(kind + ": truncated installer", rc == 1 and SIGNATURE_BOX in out, out)
 
-    site, url = served_site(suite, root, base, "relabelled")
+
+def relabel(site, root):
     info_path = os.path.join(site, "newvanto.ini")
     with open(info_path, "rb") as info:
         text = info.read().replace(b"VER=2.0", b"VER=2.1")
     write(info_path, text)
-    rc, out = suite.check(url)
-    suite.case(kind + ": signature over another version", rc == 1 and SIGNATURE_BOX in out, out)
+
+
+def exe_dir(name, served_as):
+    """ExeDir set to `name` by hand (make refuses such names), and the installer moved to where
+    the server finds what the client asks for: `served_as`, relative to the site folder."""
+    def spoil(site, root):
+        info_path = os.path.join(site, "newvanto.ini")
+        with open(info_path, "rb") as info:
+            text = info.read().replace(b"ExeDir=" + INSTALLER.encode(),
+                                       b"ExeDir=" + name.encode())
+        write(info_path, text)
+        target = os.path.normpath(os.path.join(site, served_as))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        os.rename(os.path.join(site, INSTALLER), target)
+    return spoil
+
+
+SAVED_ABOVE = "C:\\Users\\USER\\Documents\\vanto\\" + INSTALLER
+LONG_NAME = "b" * 247 + ".exe"
+# Windows cuts no name that it saves; the server decodes "%61" to "a", so that it can serve a
+# file for a name longer than a Linux file system holds.
+TOO_LONG = "%61" * 3 + "a" * 252
+
+# One site per row, made by make and then spoilt: (name, spoil or None, make's installer name or
+# None, check's arguments (KEY: the public key), exit code, texts the report holds, texts it must
+# not hold). The Windows build of check must give the same exit code and verdict on every row.
+SITES = [
+    ("good site upgrades", None, None, ["--installed", "1.5", "KEY"], 0,
+     ["ExeSig verifies", "upgrades to", "GET /{folder}/%s HTTP/1.1" % INSTALLER], []),
+    ("current client finds nothing to do", None, None,
+     ["--installed", "2.0", "--expect-current"], 0, ["nothing to do"], []),
+    ("an upgrade is not current", None, None, ["--installed", "1.5", "--expect-current"], 1,
+     ["upgrades to"], []),
+    ("missing information file", None, None,
+     ["--installed", "1.5", "--info-name", "other.ini"], 1, ["404"], []),
+    ("installer missing", remove_installer, None, ["--installed", "1.5", "KEY"], 1,
+     ["404", "box"], []),
+    ("301 for the installer is not followed", folder_for_installer, None,
+     ["--installed", "1.5", "KEY"], 1, [" 301 "], ["GET /{folder}/%s/" % INSTALLER]),
+    ("truncated installer", truncate_installer, None, ["--installed", "1.5", "KEY"], 1,
+     [SIGNATURE_BOX], []),
+    ("signature over another version", relabel, None, ["--installed", "1.5", "KEY"], 1,
+     [SIGNATURE_BOX], []),
+    ("ExeSig shown without a key", None, None, ["--installed", "1.5"], 0,
+     ['ExeSig = "', "signature: not checked (no --public-key)", "upgrades to"],
+     ['ExeSig = ""']),
+    ("installer one folder up", exe_dir("..\\" + INSTALLER, "../" + INSTALLER), None,
+     ["--installed", "1.5", "KEY"], 0,
+     ["GET /{folder}/../%s HTTP/1.1" % INSTALLER,
+      "saved outside the download folder, as " + SAVED_ABOVE, "opens " + SAVED_ABOVE], []),
+    ("installer one folder up, with a slash", exe_dir("../" + INSTALLER, "../" + INSTALLER),
+     None, ["--installed", "1.5", "KEY"], 0, ["opens " + SAVED_ABOVE], []),
+    ("installer in a folder the client lacks", exe_dir("sub\\" + INSTALLER, "sub/" + INSTALLER),
+     None, ["--installed", "1.5", "KEY"], 1,
+     ["GET /{folder}/sub/%s HTTP/1.1" % INSTALLER,
+      'the box "Cannot create file "C:\\Users\\USER\\Documents\\vanto\\Temp\\sub\\%s". The system '
+      'cannot find the path specified."' % INSTALLER], []),
+    ("device name", exe_dir("nul", "nul"), None, ["--installed", "1.5", "KEY"], 1,
+     ["the device NUL", "that is \\\\.\\nul", "opens no installer"], ["upgrades to", "box"]),
+    ("device name with an extension", exe_dir("con.exe", "con.exe"), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ["the device CON", 'the box "Cannot create file "\\\\.\\con". The handle is invalid."'],
+     ["opens no installer"]),
+    ("printer port with an extension", exe_dir("LPT1.exe", "LPT1.exe"), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ["the device LPT1", 'the box "Cannot create file "\\\\.\\LPT1". The system cannot '
+      'find the file specified."'], []),
+    ("character Windows refuses", exe_dir("setup<1>.exe", "setup<1>.exe"), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ['"<" is refused', 'Temp\\setup<1>.exe". The filename, directory name, or volume label '
+      'syntax is incorrect."'], []),
+    ("final dot", exe_dir("setup.", "setup."), None, ["--installed", "1.5", "KEY"], 1,
+     ['it saves "setup"', "opens no installer"], []),
+    ("name of 251 characters", None, LONG_NAME, ["--installed", "1.5", "KEY"], 0,
+     ["staged as", "upgrades to"], []),
+    ("name past 255 characters", exe_dir(TOO_LONG, "aaa" + "a" * 252), None,
+     ["--installed", "1.5", "KEY"], 1, ["more than the 255", "volume label syntax"], []),
+]
+
+
+def with_key(args, key):
+    expanded = []
+    for arg in args:
+        expanded += ["--public-key", key] if arg == "KEY" else [arg]
+    return expanded
+
+
+def result_lines(report):
+    return [line for line in report.splitlines() if line.startswith("result:")]
+
+
+def check_cases(suite, kind, root, base, windows_site=None):
+    """check against sites on one server; each row is one site in a folder of its own."""
+    for number, (name, spoil, installer, args, status, says, never) in enumerate(SITES):
+        folder = "site%d" % number
+        if installer:
+            write(os.path.join(suite.args.work, "in", installer), installer_bytes())
+            installer = os.path.join(suite.args.work, "in", installer)
+        site, url = served_site(suite, root, base, folder, installer=installer)
+        if spoil:
+            spoil(site, root)
+        key = os.path.join(suite.args.keys, "test-public.pem")
+        rc, out = suite.run(suite.args.site, "check", url, *with_key(args, key))
+        texts_ok = all(text.format(folder=folder) in out for text in says) and \
+            not any(text.format(folder=folder) in out for text in never)
+        suite.case("%s: %s" % (kind, name), rc == status and texts_ok and result_lines(out),
+                   "rc %d (expected %d), output:\n%s" % (rc, status, out))
+        if windows_site:
+            windows_key = "Z:" + key.replace("/", "\\")
+            wrc, wout = suite.run_windows("check", url, *with_key(args, windows_key))
+            suite.case("%s: %s, Windows build" % (kind, name),
+                       wrc == rc and result_lines(wout) == result_lines(out),
+                       "rc %d and %d, Linux:\n%s\nWindows:\n%s" % (rc, wrc, out, wout))
 
 
 def fetch_cases(suite, kind, root, base):
@@ -209,7 +352,9 @@ def fetch_cases(suite, kind, root, base):
 
 
 def served(suite):
-    for kind in web_servers.SERVERS:
+    # The Windows build against one server: what it must match is the verdict, not the server.
+    kinds = ["nginx"] if suite.args.windows_site else web_servers.SERVERS
+    for kind in kinds:
         root = os.path.join(suite.args.work, kind, "root")
         shutil.rmtree(os.path.join(suite.args.work, kind), ignore_errors=True)
         os.makedirs(root)
@@ -217,18 +362,28 @@ def served(suite):
             os.chmod(folder, 0o755)
         server = web_servers.WebServer(kind, root, os.path.join(suite.args.work, kind, "conf"))
         try:
-            check_cases(suite, kind, root, server.base)
-            fetch_cases(suite, kind, root, server.base)
+            check_cases(suite, kind, root, server.base, suite.args.windows_site)
+            if not suite.args.windows_site:
+                fetch_cases(suite, kind, root, server.base)
         finally:
             server.stop()
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["make", "served"])
-    for option in ("--site", "--fetch", "--keys", "--work"):
+    parser.add_argument("mode", choices=["make", "served", "windows"])
+    for option in ("--site", "--keys", "--work"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--fetch")
+    parser.add_argument("--windows-site", help="windows: vanto-site.exe, checked against --site")
+    parser.add_argument("--wine", help="windows: what runs vanto-site.exe (scripts/wine-run)")
     args = parser.parse_args()
+    if args.mode == "windows" and not (args.windows_site and args.wine):
+        parser.error("windows needs --windows-site and --wine")
+    if args.mode != "windows":
+        args.windows_site = None
+    if not os.path.exists(args.site):
+        parser.error("no Linux build of vanto-site at " + args.site)
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
     suite = Suite(args)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,63 @@ TEST(ForceDirectoriesTest, Table) {
       if (call.rfind("MakeDirectory ", 0) == 0) made.push_back(call.substr(14));
     }
     EXPECT_EQ(made, c.made);
+  }
+}
+
+TEST(WindowsNameRulesTest, Table) {
+  using Kind = WindowsNameFault::Kind;
+  constexpr std::optional<Kind> kFine;
+  const std::u16string longest(255, u'a');
+  const struct {
+    std::u16string name;
+    std::optional<Kind> kind;
+    const char16_t* detail;
+  } cases[] = {
+      {u"vanto-setup.exe", kFine, u""},
+      {u"새 버전 설치.exe", kFine, u""},
+      {u"setup#2.exe", kFine, u""},
+      {u".profile", kFine, u""},
+      {u"nul", Kind::kDevice, u"NUL"},
+      {u"Con.exe", Kind::kDevice, u"CON"},
+      {u"lpt1.exe", Kind::kDevice, u"LPT1"},
+      {u"COM9.tar.gz", Kind::kDevice, u"COM9"},
+      {u"com0", Kind::kDevice, u"COM0"},
+      {u"COM\u00B9.exe", Kind::kDevice, u"COM\u00B9"},
+      {u"aux .txt", Kind::kDevice, u"AUX"},
+      {u"nul.", Kind::kDevice, u"NUL"},
+      {u"conout$", Kind::kDevice, u"CONOUT$"},
+      {u"console.exe", kFine, u""},
+      {u"lpt10.exe", kFine, u""},
+      {u"comx.exe", kFine, u""},
+      {u"nul-setup.exe", kFine, u""},
+      {u"setup<1>.exe", Kind::kRefusedCharacter, u"<"},
+      {u"a>b", Kind::kRefusedCharacter, u">"},
+      {u"a:b.exe", Kind::kRefusedCharacter, u":"},
+      {u"say\"hi\".exe", Kind::kRefusedCharacter, u"\""},
+      {u"a/b", Kind::kRefusedCharacter, u"/"},
+      {u"a\\b", Kind::kRefusedCharacter, u"\\"},
+      {u"a|b", Kind::kRefusedCharacter, u"|"},
+      {u"setup?.exe", Kind::kRefusedCharacter, u"?"},
+      {u"*.exe", Kind::kRefusedCharacter, u"*"},
+      {u"tab\there", Kind::kRefusedCharacter, u"\t"},
+      {u"setup.", Kind::kChangedBySaving, u"setup"},
+      {u"setup.exe ", Kind::kChangedBySaving, u"setup.exe"},
+      {u"setup. . ", Kind::kChangedBySaving, u"setup"},
+      {longest, kFine, u""},
+      {longest.substr(0, 251), kFine, u""},
+      {longest + u"a", Kind::kTooLong, u""},
+      {std::u16string(300, u'\uD55C'), Kind::kTooLong, u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.name));
+    const std::optional<WindowsNameFault> fault = WindowsNameRules(c.name);
+    if (c.kind == kFine) {
+      EXPECT_FALSE(fault.has_value());
+      continue;
+    }
+    ASSERT_TRUE(fault.has_value());
+    EXPECT_EQ(fault->kind, *c.kind);
+    EXPECT_EQ(Utf16ToUtf8(fault->detail), Utf16ToUtf8(c.detail));
   }
 }
 

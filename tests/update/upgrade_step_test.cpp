@@ -10,6 +10,7 @@
 #include "support/scripted_server.h"
 #include "update/fake_services.h"
 #include "update/recording_host.h"
+#include "update/server_info.h"
 #include "update/test_folder.h"
 
 namespace vanto::update {
@@ -72,6 +73,7 @@ TEST_F(UpgradeStepTest, DecisionTable) {
     UpdateRunState state = state_;
     state.LocalVersion = c.local;
     state.ServerVersion = c.server;
+    EXPECT_EQ(ServerIsNewer(state), c.downloads);
     const int before = server_.Connections();
     if (c.downloads) server_.AddResponse(OkResponse("MZ installer"));
     UpgradeStep(state, services, view, fetch_);
@@ -79,6 +81,38 @@ TEST_F(UpgradeStepTest, DecisionTable) {
     EXPECT_EQ(services.Count("ShellOpen"), c.downloads ? 1 : 0);
     EXPECT_EQ(state.InstallerOpened, c.downloads);
     EXPECT_EQ(view.events.back(), "close");
+  }
+}
+
+// Both downloads' places are the texts as read, joined: nothing trimmed, resolved or encoded.
+TEST(DownloadPlaceTest, Table) {
+  const struct {
+    bool installer;
+    const char16_t* base;
+    const char16_t* name;
+    const char16_t* url;
+    const char16_t* path;
+  } cases[] = {
+      {false, u"http://h/v/", u"newvanto.ini", u"http://h/v/newvanto.ini", u"C:\\T\\newvanto.ini"},
+      {false, u"http://h/v", u"..\\x.ini", u"http://h/v..\\x.ini", u"C:\\T\\..\\x.ini"},
+      {true, u"http://h/v/", u"setup.exe", u"http://h/v/setup.exe", u"C:\\T\\setup.exe"},
+      {true, u"http://h/v/", u"..\\setup.exe", u"http://h/v/..\\setup.exe",
+       u"C:\\T\\..\\setup.exe"},
+      {true, u"http://h/v/", u" a b ", u"http://h/v/ a b ", u"C:\\T\\ a b "},
+      {true, u"http://h/v/", u"", u"http://h/v/", u"C:\\T\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.name));
+    UpdateRunState state;
+    state.TempDir = u"C:\\T\\";
+    (c.installer ? state.InfoServerDir : state.RegServerDir) = c.base;
+    (c.installer ? state.ExeDir : state.RegInfoFName) = c.name;
+    // The other download's texts must not leak into this one's place.
+    (c.installer ? state.RegServerDir : state.InfoServerDir) = u"http://other/";
+    (c.installer ? state.RegInfoFName : state.ExeDir) = u"other";
+    const DownloadPlace place = c.installer ? InstallerPlace(state) : InformationFilePlace(state);
+    EXPECT_EQ(Utf16ToUtf8(place.url), Utf16ToUtf8(c.url));
+    EXPECT_EQ(Utf16ToUtf8(place.path), Utf16ToUtf8(c.path));
   }
 }
 

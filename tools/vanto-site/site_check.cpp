@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/error_text.h"
+#include "installer_save.h"
 #include "net/errors.h"
 #include "net/fetch.h"
 #include "net/request.h"
@@ -18,6 +19,7 @@
 #include "update/netproc.h"
 #include "update/server_info.h"
 #include "update/update_signature.h"
+#include "update/upgrade_step.h"
 
 #ifdef _WIN32
 #include "platform/win32/services_win.h"
@@ -102,7 +104,7 @@ class Download {
       return false;
     }
     size_ = fs::file_size(fs::path(path));
-    report_ << "  saved " << size_ << " bytes as " << fs::path(path).string() << "\n";
+    report_ << "  received " << size_ << " bytes\n";
     if (const std::string* length = Header("Content-Length")) {
       if (*length != std::to_string(size_)) {
         report_ << "  warning: Content-Length " << *length << " differs from the " << size_
@@ -150,12 +152,12 @@ void WarnAboutEncoding(const std::string& bytes, std::ostream& report) {
   }
 }
 
-// A name that would make the client save outside its download folder, or not at all.
-bool LeavesTheFolder(const std::u16string& name) {
-  return name.empty() || name == u"." || name == u".." || name.find_first_of(u"/\\:") != name.npos;
-}
-
 }  // namespace
+
+// The line that ends every report.
+std::string ResultLine(const CheckRequest& request, const std::string& what) {
+  return "result: a client at " + Utf16ToUtf8(request.installedText) + " " + what + "\n";
+}
 
 bool CheckSite(const CheckRequest& request, std::ostream& report) {
   update::UpdateRunState state;
@@ -163,21 +165,31 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
   state.LocalVersion = request.installed;
   state.RegServerDir = request.serverDir;
   state.RegInfoFName = request.infoName;
-  state.TempDir = request.scratch.u16string() + u"/";
+  // The places are the client's, in a usual user's download folder; what the check itself saves
+  // goes into its scratch folder only.
+  state.TempDir = kUsualDownloadFolder;
   state.UpdateKey = request.key;
-  state.DownloadUrl = state.RegServerDir + state.RegInfoFName;
-  state.LocalFile = state.TempDir + state.RegInfoFName;
+  report << "the client's download folder, as for a usual user: " << Utf16ToUtf8(state.TempDir)
+         << "\n";
 
+  const update::DownloadPlace infoPlace = update::InformationFilePlace(state);
+  const std::u16string infoCopy =
+      (request.scratch / "information").u16string() + u"/" + state.RegInfoFName;
+  fs::create_directories(request.scratch / "information");
   Download info(report, "information file");
-  if (!info.Run(state.DownloadUrl, state.LocalFile, {})) {
-    report << "result: a client at " << Utf16ToUtf8(request.installedText)
-           << " shows the box and does not upgrade\n";
+  if (!info.Run(infoPlace.url, infoCopy, {})) {
+    report << ResultLine(request, "shows the box and does not upgrade");
     return false;
   }
-  WarnAboutEncoding(ReadAll(fs::path(state.LocalFile)), report);
-  state.Info = update::InfoReader{state.LocalFile};
+  report << "  the client saves it as " << Utf16ToUtf8(infoPlace.path) << "\n";
+  WarnAboutEncoding(ReadAll(fs::path(infoCopy)), report);
+  state.Info = update::InfoReader{infoCopy};
   ProfileReader reader;
   update::ReadServerInfo(state, reader);
+  // A client without a key never reads ExeSig, but the vendor wants to see what is published.
+  if (!state.UpdateKey) {
+    state.ExeSig = reader.ReadProfileString(infoCopy, u"VANTO_INFO_PC", u"ExeSig", u"");
+  }
   report << "read:\n";
   ReportValues(state, report);
   if (!state.InfoFileName.empty() && state.InfoFileName != state.RegInfoFName) {
@@ -187,37 +199,29 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
   }
   const Problem problems[] = {
       VersionTextProblem(state.ServerVerText), VersionTextWarning(state.ServerVerText),
-      ServerDirProblem(state.InfoServerDir), FileNameProblem("ExeDir", state.ExeDir)};
+      ServerDirProblem(state.InfoServerDir), EntryTextProblem("ExeDir", state.ExeDir),
+      UrlNameProblem("ExeDir", state.ExeDir)};
   for (const Problem& problem : problems) {
     if (problem) report << "  warning: " << *problem << "\n";
   }
 
-  const bool serverIsNewer = !(state.LocalVersion >= state.ServerVersion);
-  if (!serverIsNewer) {
+  if (!update::ServerIsNewer(state)) {
     report << "decision: nothing to do, the installed " << Utf16ToUtf8(request.installedText)
            << " is not lower than the server's " << Quoted(state.ServerVerText) << "\n";
-    report << "result: a client at " << Utf16ToUtf8(request.installedText)
-           << " finds nothing to do\n";
+    report << ResultLine(request, "finds nothing to do");
     return request.expectCurrent;
   }
   report << "decision: upgrade, the server's " << Quoted(state.ServerVerText)
          << " is higher than the installed " << Utf16ToUtf8(request.installedText) << "\n";
-  if (LeavesTheFolder(state.ExeDir)) {
-    report << "  ExeDir " << Quoted(state.ExeDir)
-           << " is no file name in the download folder; the installer is not fetched\n";
-    report << "result: a client at " << Utf16ToUtf8(request.installedText) << " does not upgrade\n";
-    return false;
-  }
 
-  state.DownloadUrl = state.InfoServerDir + state.ExeDir;
-  state.LocalFile = state.TempDir + state.ExeDir;
+  const update::DownloadPlace place = update::InstallerPlace(state);
+  const SavePrediction save = PredictSave(state.TempDir, place.path);
   Download installer(report, "installer");
-  const bool saved = installer.Run(
-      state.DownloadUrl, state.LocalFile,
+  const bool fetched = installer.Run(
+      place.url, (request.scratch / "installer").u16string(),
       update::WithInstallerSignatureCheck({}, state.UpdateKey, state.ServerVerText, state.ExeSig));
-  if (!saved) {
-    report << "result: a client at " << Utf16ToUtf8(request.installedText)
-           << " shows the box and does not upgrade\n";
+  if (!fetched) {
+    report << ResultLine(request, "shows the box and does not upgrade");
     return false;
   }
   if (const std::string* type = installer.Header("Content-Type")) {
@@ -228,11 +232,32 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
   }
   if (state.UpdateKey) {
     report << "  signature: ExeSig verifies for VER " << Quoted(state.ServerVerText) << "\n";
-  } else if (!state.ExeSig.empty()) {
+  } else {
     report << "  signature: not checked (no --public-key)\n";
   }
-  report << "result: a client at " << Utf16ToUtf8(request.installedText) << " upgrades to "
-         << Quoted(state.ServerVerText) << " and opens " << Utf16ToUtf8(state.ExeDir) << "\n";
+  report << "  the client saves it as " << Utf16ToUtf8(place.path);
+  if (save.savedAs != place.path) report << ", that is " << Utf16ToUtf8(save.savedAs);
+  report << "\n";
+  if (!save.staging.empty()) report << "  " << save.staging << "\n";
+  switch (save.outcome) {
+    case SavePrediction::kBox:
+      report << "  the save fails: " << save.why << "\n";
+      report << "  the user sees the box \"" << Utf16ToUtf8(save.boxText) << "\"\n";
+      report << ResultLine(request, "shows the box and does not upgrade");
+      return false;
+    case SavePrediction::kNotOpened:
+      report << "  nothing is installed: " << save.why << "\n";
+      report << ResultLine(request, "opens no installer, closes its window and does not upgrade");
+      return false;
+    case SavePrediction::kSaved:
+      break;
+  }
+  if (save.outsideFolder) {
+    report << "  warning: ExeDir " << Quoted(state.ExeDir)
+           << " is saved outside the download folder, as " << Utf16ToUtf8(save.savedAs) << "\n";
+  }
+  report << ResultLine(request, "upgrades to " + Quoted(state.ServerVerText) + " and opens " +
+                                    Utf16ToUtf8(save.savedAs));
   return !request.expectCurrent;
 }
 

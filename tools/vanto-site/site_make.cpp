@@ -4,7 +4,9 @@
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
+#include "net/staging_path.h"
 #include "platform/utf.h"
 #include "site_rules.h"
 
@@ -40,22 +42,80 @@ std::optional<std::string> ReadAll(const fs::path& path) {
   return bytes;
 }
 
-// Written beside its final name and then renamed, so a failed write leaves no half file there.
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::path part = path;
-  part += ".part";
-  {
+// The site's files are written beside their final names first and renamed into place at the
+// end; until the last rename has succeeded every step can be undone, so a failure at any point
+// leaves the output folder as it was.
+class SiteWriter {
+ public:
+  explicit SiteWriter(const fs::path& outDir) : outDir_(outDir) {}
+  SiteWriter(const SiteWriter&) = delete;
+  SiteWriter& operator=(const SiteWriter&) = delete;
+  ~SiteWriter() {
+    if (!done_) Undo();
+  }
+
+  void Begin() {
+    if (!fs::exists(outDir_)) {
+      fs::path top = outDir_;
+      while (top.has_parent_path() && !fs::exists(top.parent_path())) top = top.parent_path();
+      fs::create_directories(outDir_);
+      created_ = top;
+    }
+  }
+
+  // Written under the client's staging name (within the name limit), renamed by Commit.
+  void Stage(const fs::path& path, const std::string& bytes) {
+    const fs::path part(net::StagingPath(path.u16string()));
+    staged_.push_back({path, part, {}, false});
     std::ofstream out(part, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(part, ignored);
-      throw std::runtime_error("cannot write " + part.string());
+    if (!out) throw std::runtime_error("cannot write " + part.string());
+  }
+
+  // Renames in the order staged; a file that was there before is kept aside until the end. Anything
+  // else in the way (a folder) makes the rename fail.
+  void Commit() {
+    for (File& file : staged_) {
+      if (fs::is_regular_file(fs::symlink_status(file.final))) {
+        file.previous = outDir_ / (".previous-" + std::to_string(&file - staged_.data()));
+        fs::rename(file.final, file.previous);
+      }
+      fs::rename(file.part, file.final);
+      file.renamed = true;
+    }
+    done_ = true;
+    std::error_code ignored;
+    for (File& file : staged_) {
+      if (!file.previous.empty()) fs::remove(file.previous, ignored);
     }
   }
-  fs::rename(part, path);
-}
+
+ private:
+  struct File {
+    fs::path final;
+    fs::path part;
+    fs::path previous;
+    bool renamed = false;
+  };
+
+  void Undo() {
+    std::error_code ignored;
+    for (auto it = staged_.rbegin(); it != staged_.rend(); ++it) {
+      fs::remove(it->part, ignored);
+      if (it->renamed) fs::remove(it->final, ignored);
+      if (!it->previous.empty() && fs::exists(it->previous, ignored)) {
+        fs::rename(it->previous, it->final, ignored);
+      }
+    }
+    if (!created_.empty()) fs::remove_all(created_, ignored);
+  }
+
+  fs::path outDir_;
+  fs::path created_;
+  std::vector<File> staged_;
+  bool done_ = false;
+};
 
 }  // namespace
 
@@ -140,14 +200,16 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
 
   const std::string information = InformationFileBytes(request, installerName, exeSig);
   try {
-    fs::create_directories(request.outDir);
+    SiteWriter writer(request.outDir);
+    writer.Begin();
     const fs::path installerCopy = request.outDir / request.installer.filename();
     std::error_code same;
     if (!fs::equivalent(request.installer, installerCopy, same)) {
-      WriteFile(installerCopy, *installer);
+      writer.Stage(installerCopy, *installer);
     }
+    writer.Stage(request.outDir / fs::path(request.infoName), information);
     // The installer first: no moment shows a new information file beside an old installer.
-    WriteFile(request.outDir / fs::path(request.infoName), information);
+    writer.Commit();
   } catch (const std::exception& error) {
     report << "failed: " << error.what() << "\n";
     return false;

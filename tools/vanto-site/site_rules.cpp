@@ -1,8 +1,10 @@
 #include "site_rules.h"
 
 #include "net/errors.h"
+#include "net/staging_path.h"
 #include "net/url.h"
 #include "platform/utf.h"
+#include "update/file_names.h"
 #include "update/ini_text.h"
 #include "update/version.h"
 
@@ -107,6 +109,52 @@ Problem ServerDirProblem(std::u16string_view url) {
   return {};
 }
 
+Problem UrlNameProblem(std::string_view entry, std::u16string_view name) {
+  // "?" starts a query and "#" a fragment on the request line, and "%" would be decoded by the
+  // server: the server is asked for another name than the one saved.
+  const size_t bad = name.find_first_of(u"?#%");
+  if (bad == name.npos) return {};
+  return std::string(entry) + " " + Quoted(name) + ": \"" +
+         platform::Utf16ToUtf8(name.substr(bad, 1)) +
+         "\" cannot travel in the URL or be saved under that name by the client";
+}
+
+Problem WindowsNameProblem(std::string_view entry, std::u16string_view name) {
+  const std::optional<update::WindowsNameFault> fault = update::WindowsNameRules(name);
+  if (!fault) return {};
+  const std::string what = std::string(entry) + " " + Quoted(name) + ": ";
+  const std::string detail = platform::Utf16ToUtf8(fault->detail);
+  switch (fault->kind) {
+    case update::WindowsNameFault::kDevice:
+      return what + "Windows takes it for the device " + detail +
+             ", with or without an extension: the client writes the installer into the device, "
+             "or cannot open it, and nothing is installed";
+    case update::WindowsNameFault::kRefusedCharacter:
+      if (detail == "/" || detail == "\\") {
+        return what + "\"" + detail + "\" separates folders on Windows: the file is saved in " +
+               "another folder than the download folder";
+      }
+      if (detail == ":") {
+        return what +
+               "\":\" is refused in a Windows file name (on NTFS it names a data stream): the "
+               "client cannot save the file under that name";
+      }
+      return what +
+             (fault->detail[0] < 0x20 ? std::string("a control character") : "\"" + detail + "\"") +
+             " is refused in a Windows file name: the client's save fails";
+    case update::WindowsNameFault::kChangedBySaving:
+      return what + "Windows drops a final " + (name.back() == u'.' ? "\".\"" : "blank") +
+             " when it saves the file: it saves " + Quoted(fault->detail) +
+             ", which the shell does not open as the installer";
+    case update::WindowsNameFault::kTooLong:
+      return what + std::to_string(name.size()) + " characters, more than the " +
+             std::to_string(net::kMaxNameLength) +
+             " of a Windows file name: the client's staging file stays within that limit, but "
+             "the file itself cannot be created";
+  }
+  return {};
+}
+
 Problem FileNameProblem(std::string_view entry, std::u16string_view name) {
   const std::string what(entry);
   if (Problem text = EntryTextProblem(entry, name)) return text;
@@ -118,18 +166,8 @@ Problem FileNameProblem(std::string_view entry, std::u16string_view name) {
       return what + " " + Quoted(name) + ": holds a control character";
     }
   }
-  // "?" starts a query and "#" a fragment on the request line, "%" would be decoded by the
-  // server, the slashes and ":" reach other folders or streams in the download folder, and the
-  // rest cannot be in a Windows file name.
-  const size_t bad = name.find_first_of(u"?#%/\\:*\"<>|");
-  if (bad != name.npos) {
-    return what + " " + Quoted(name) + ": \"" + platform::Utf16ToUtf8(name.substr(bad, 1)) +
-           "\" cannot travel in the URL or be saved under that name by the client";
-  }
-  if (name.back() == u'.') {
-    return what + " " + Quoted(name) + ": Windows drops a final \".\" when it saves the file";
-  }
-  return {};
+  if (Problem url = UrlNameProblem(entry, name)) return url;
+  return WindowsNameProblem(entry, name);
 }
 
 }  // namespace vanto::site

@@ -19,8 +19,12 @@ Problem EntryTextProblem(std::string_view entry, std::u16string_view text);
 // A base URL the client can fetch from: http://, a host, and the final "/" it appends names to.
 Problem ServerDirProblem(std::u16string_view url);
 // A file name that reaches the server as the client encodes it and is saved under the same name
-// in the client's download folder.
+// in the client's download folder: the URL's rules and Windows' rules together.
 Problem FileNameProblem(std::string_view entry, std::u16string_view name);
+// A name the server is asked for differently than it is saved ("?", "#", "%").
+Problem UrlNameProblem(std::string_view entry, std::u16string_view name);
+// A name Windows does not save as it is (update::WindowsNameRules), and what the client meets.
+Problem WindowsNameProblem(std::string_view entry, std::u16string_view name);
 
 // A warning for a VER that clients with a decimal comma cannot read, or nothing.
 Problem VersionTextWarning(std::u16string_view text);
