@@ -10,8 +10,8 @@ namespace vanto::net {
 class BodySink {
  public:
   virtual ~BodySink() = default;
-  // Once, when the status and headers are judged a success, before the first body byte: nothing
-  // is made for a response that fails before its body.
+  // Once, before the first body byte, when the head is judged fit to read a body from (for a
+  // download, a success): nothing is made for a response that fails before its body.
   virtual void Begin() {}
   // Raises the error of a write that fails.
   virtual void Write(std::span<const char> bytes) = 0;

@@ -40,6 +40,7 @@ void StagedFile::Begin() {
     platform::FileCreation creation = platform::CreateOutputFile(target_);
     if (!creation.file.IsOpen()) ThrowCreateError(target_, creation.errorText);
     file_ = std::move(creation.file);
+    begun_ = true;
     return;
   }
   // A target that a plain create could not open (held open by a running installer, read-only)
@@ -52,6 +53,7 @@ void StagedFile::Begin() {
   platform::FileCreation creation = platform::CreateFreshFile(staging_);
   if (!creation.file.IsOpen()) ThrowCreateError(target_, creation.errorText);
   file_ = std::move(creation.file);
+  begun_ = true;
   removable_ = true;
 }
 
@@ -66,7 +68,7 @@ void StagedFile::Write(std::span<const char> bytes) {
 // writes them out; only a power cut can cost them, and every file this client saves is fetched
 // anew by its next run before it is used.
 void StagedFile::Commit() {
-  if (!file_.Close()) {
+  if (!begun_ || !file_.Close()) {
     Discard();
     throw EWriteError(u"Stream write error");
   }

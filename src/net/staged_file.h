@@ -12,8 +12,8 @@ namespace vanto::net {
 class StagedFile {
  public:
   explicit StagedFile(std::u16string target);
-  // A file that was begun and never committed is removed: the staging file never outlives a
-  // failure, and the target is as it was.
+  // A staging file that was begun and never committed is removed: it never outlives a failure,
+  // and a target that is a file is as it was. (A device written directly has had the bytes.)
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
@@ -23,7 +23,8 @@ class StagedFile {
   void Begin();
   // Raises EWriteError at the first write the platform refuses.
   void Write(std::span<const char> bytes);
-  // Puts the staging file in the target's place. Raises EFCreateError naming the target.
+  // Puts the staging file in the target's place. Raises EFCreateError naming the target; an
+  // EWriteError when nothing was begun, so that no path can pass for a save it never made.
   void Commit();
 
  private:
@@ -32,6 +33,7 @@ class StagedFile {
   std::u16string target_;
   std::u16string staging_;  // empty while nothing is begun, and when the target is written directly
   platform::OutputFile file_;
+  bool begun_ = false;
   bool removable_ = false;  // an ordinary file of ours that is not the target yet
 };
 

@@ -6,7 +6,8 @@
 
 namespace vanto::net {
 
-// The most UTF-16 units in one name of a path on Windows (and bytes on most Linux file systems).
+// The most UTF-16 units in one name of a path on Windows. (Linux file systems count 255 bytes of
+// UTF-8 instead, so there a long name of letters beyond ASCII can still be refused.)
 inline constexpr size_t kMaxNameLength = 255;
 
 // Beside the target, so that the rename stays on one volume: the target's name with ".part"

@@ -21,8 +21,6 @@ class OutputFile {
   bool IsOpen() const noexcept { return handle_ != -1; }
   // Writes every byte; false when the platform refuses any of them.
   bool Write(const void* data, size_t size);
-  // True when the open file is an ordinary file (not a device or pipe), so removing it is safe.
-  bool IsRegularFile() const;
   // False when the platform reports that bytes written could not be kept.
   bool Close();
 

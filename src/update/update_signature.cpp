@@ -111,13 +111,6 @@ void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
   check.Decide();
 }
 
-void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
-                             std::u16string_view versionText, std::u16string_view exeSig,
-                             const net::BodyBuffer& installer) {
-  std::vector<std::span<const char>> blocks = installer.Blocks();
-  CheckInstallerSignature(publicKey, versionText, exeSig, blocks);
-}
-
 std::optional<platform::P256PublicKey> BuiltInUpdateKey() {
   if constexpr (kHasUpdatePublicKey) return kUpdatePublicKey;
   return std::nullopt;

@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "net/body_buffer.h"
 #include "net/body_sink.h"
 #include "net/errors.h"
 #include "net/fetch.h"
@@ -45,9 +44,6 @@ std::string SignedMessagePrefix(std::string_view versionTextUtf8);
 void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
                              std::u16string_view versionText, std::u16string_view exeSig,
                              std::span<const std::span<const char>> installer);
-void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
-                             std::u16string_view versionText, std::u16string_view exeSig,
-                             const net::BodyBuffer& installer);
 
 // The vendor key compiled in through VANTO_UPDATE_PUBLIC_KEY, if any.
 std::optional<platform::P256PublicKey> BuiltInUpdateKey();

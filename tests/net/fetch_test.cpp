@@ -275,6 +275,7 @@ TEST_F(FetchTest, RefusedBodyIsNotSaved) {
   EXPECT_EQ("EConvertError", failure->kind);
   EXPECT_EQ(6u, seen);
   EXPECT_EQ("old", test::ReadFileBytes(path));
+  EXPECT_EQ(std::vector<std::string>{"checked.txt"}, test::NamesIn(dir_.Path()));
 }
 
 // Where the body is written until it is whole: beside the target, within the name limit.
@@ -321,7 +322,14 @@ std::string SharingViolationText() {
 // The older file takes the new one's place only when the new one is whole; whatever stands in
 // the way, the error names the file the user knows, and the folder holds nothing more after.
 TEST_F(FetchTest, ReplacingTheOlderFile) {
-  enum class AtStaging { kNothing, kStaleFile, kFolder, kLinkToNull, kLinkElsewhere };
+  enum class AtStaging {
+    kNothing,
+    kStaleFile,
+    kReadOnlyFile,
+    kFolder,
+    kLinkToNull,
+    kLinkElsewhere
+  };
   const struct {
     const char* name;
     AtStaging atStaging;
@@ -333,6 +341,8 @@ TEST_F(FetchTest, ReplacingTheOlderFile) {
   } cases[] = {
       {"plain", AtStaging::kNothing, false, true, 0, false, ""},
       {"stale staging file is replaced", AtStaging::kStaleFile, false, true, 0, false, ""},
+      {"read-only stale staging file is replaced", AtStaging::kReadOnlyFile, false, true, 0, false,
+       ""},
       {"staging name taken by a folder", AtStaging::kFolder, false, false, 0, false, ""},
       // A link at the staging name is removed, never written through: the writes would vanish
       // (or land elsewhere) and the empty file would then take the older one's place.
@@ -377,6 +387,11 @@ TEST_F(FetchTest, ReplacingTheOlderFile) {
         break;
       case AtStaging::kStaleFile:
         test::WriteFileBytes(staging, "half of an older download");
+        break;
+      case AtStaging::kReadOnlyFile:
+        test::WriteFileBytes(staging, "half of an older download");
+        std::filesystem::permissions(std::filesystem::path(staging),
+                                     std::filesystem::perms::owner_read);
         break;
       case AtStaging::kFolder:
         std::filesystem::create_directory(std::filesystem::path(staging));
@@ -465,22 +480,29 @@ TEST_F(FetchTest, ReplaceRefusedForAMoment) {
 #ifndef _WIN32
 // A write that fails part-way (a full disk) keeps the older file whole and leaves no half file.
 // The file size limit makes the write fail; it is set in a child process so that nothing else of
-// the test run is limited.
+// the test run is limited. The failure comes at once, not when the body is complete: a server
+// that is still sending when the disk is full never gets to time the download out.
 TEST_F(FetchTest, FailedWriteKeepsTheOlderFile) {
   const struct {
     const char* name;
     std::optional<std::string> older;
+    bool serverStillSending;  // the rest of a 10 MiB body never comes
   } cases[] = {
-      {"no older file", std::nullopt},
-      {"older file", std::string("old")},
-      {"older file larger than the limit", std::string(4000, 'o')},
+      {"no older file", std::nullopt, false},
+      {"older file", std::string("old"), false},
+      {"older file larger than the limit", std::string(4000, 'o'), false},
+      {"server still sending", std::string("old"), true},
   };
   const std::string body(64 * 1024, 'w');
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedServer server;
-    server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                       "\r\n\r\n" + body);
+    const size_t announced = c.serverStillSending ? 10 * 1024 * 1024 : body.size();
+    server.AddScript(ServerScript()
+                         .Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(announced) +
+                               "\r\n\r\n" + body)
+                         .EndWith(c.serverStillSending ? ServerScript::Ending::kHoldOpen
+                                                       : ServerScript::Ending::kClose));
     const std::u16string path = dir_.File(u"partial.bin");
     std::filesystem::remove(std::filesystem::path(path));
     if (c.older) test::WriteFileBytes(path, *c.older);
@@ -491,7 +513,9 @@ TEST_F(FetchTest, FailedWriteKeepsTheOlderFile) {
       signal(SIGXFSZ, SIG_IGN);
       rlimit limit{1000, 1000};
       setrlimit(RLIMIT_FSIZE, &limit);
-      const auto failure = Fetch(url, path);
+      FetchOptions options;
+      options.readTimeoutMs = 20000;  // a failure reported only at the end comes as a time-out
+      const auto failure = Fetch(url, path, options);
       const bool expected =
           failure && failure->kind == "EWriteError" && failure->message == "Stream write error";
       _exit(expected ? 0 : 1);

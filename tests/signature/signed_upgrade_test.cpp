@@ -153,7 +153,8 @@ TEST_F(SignedUpgradeTest, RefusedInstallersAreNeitherSavedNorOpened) {
     } catch (const ESignatureError& error) {
       EXPECT_EQ(error.Message(), u"업그레이드화일의 서명이 올바르지 않습니다.");
     }
-    EXPECT_FALSE(std::filesystem::exists(Installer()));
+    // Nothing under the installer's name, nor its staging file.
+    EXPECT_EQ(test::NamesIn(folder_.Path()), std::vector<std::string>{});
     EXPECT_EQ(services.Count("ShellOpen"), 0);
     EXPECT_FALSE(state.InstallerOpened);
     // The window keeps the downloading text and stays open.
@@ -167,6 +168,7 @@ TEST_F(SignedUpgradeTest, RefusalLeavesAnEarlierDownloadAsItWas) {
   server_.AddResponse(OkResponse("MZ forged installer"));
   EXPECT_THROW(Run(), ESignatureError);
   EXPECT_EQ(folder_.Read(Installer().u16string()), "MZ earlier download");
+  EXPECT_EQ(test::NamesIn(folder_.Path()), std::vector<std::string>{"vanto_setup.exe"});
 }
 
 TEST_F(SignedUpgradeTest, RetryAfterARefusalGetsTheGenuineInstaller) {

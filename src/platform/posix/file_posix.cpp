@@ -59,11 +59,6 @@ bool OutputFile::Write(const void* data, size_t size) {
   return true;
 }
 
-bool OutputFile::IsRegularFile() const {
-  struct stat info;
-  return IsOpen() && fstat(Fd(handle_), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 bool OutputFile::Close() {
   if (!IsOpen()) return true;
   const bool kept = close(Fd(handle_)) == 0 || errno == EINTR;

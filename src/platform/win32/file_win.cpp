@@ -43,10 +43,10 @@ std::u16string NativePath(const std::u16string& path) {
   return path;
 }
 
-FileCreation Create(const std::u16string& native, DWORD disposition) {
+FileCreation Create(const std::u16string& native, DWORD disposition, DWORD flags = 0) {
   FileCreation result;
   HANDLE h = CreateFileW(Wide(native), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+                         FILE_ATTRIBUTE_NORMAL | flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     result.errorText = ErrorText(GetLastError());
     return result;
@@ -70,13 +70,6 @@ bool OutputFile::Write(const void* data, size_t size) {
   return true;
 }
 
-bool OutputFile::IsRegularFile() const {
-  if (!IsOpen() || GetFileType(Native(handle_)) != FILE_TYPE_DISK) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  return GetFileInformationByHandle(Native(handle_), &info) &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 bool OutputFile::Close() {
   if (!IsOpen()) return true;
   const bool kept = CloseHandle(Native(handle_)) != 0;
@@ -88,12 +81,32 @@ FileCreation CreateOutputFile(const std::u16string& path) {
   return Create(NativePath(path), CREATE_ALWAYS);
 }
 
+// Removes the file or link at `native` itself, never what a link points to: a read-only file
+// too (what a killed run left may have been made so), and a link to a folder. The error of the
+// last try when nothing could be removed; 0 when it was, or nothing was there.
+DWORD RemoveWhateverIsAt(const std::u16string& native) {
+  const DWORD attributes = GetFileAttributesW(Wide(native));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  const bool folderLink = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (folderLink ? RemoveDirectoryW(Wide(native)) : DeleteFileW(Wide(native))) return 0;
+  DWORD error = GetLastError();
+  if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+      SetFileAttributesW(Wide(native), FILE_ATTRIBUTE_NORMAL)) {
+    if (folderLink ? RemoveDirectoryW(Wide(native)) : DeleteFileW(Wide(native))) return 0;
+    error = GetLastError();
+  }
+  return error;
+}
+
 FileCreation CreateFreshFile(const std::u16string& path) {
   const std::u16string native = NativePath(path);
-  // A link is removed itself, never what it points to; what cannot be removed makes the
-  // exclusive create fail below.
-  DeleteFileW(Wide(native));
-  return Create(native, CREATE_NEW);
+  const DWORD removal = RemoveWhateverIsAt(native);
+  // A link made in between is opened as the link, which exists: the create fails.
+  FileCreation creation = Create(native, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT);
+  // The reason is what kept the old one there, not that something exists.
+  if (!creation.file.IsOpen() && removal != 0) creation.errorText = ErrorText(removal);
+  return creation;
 }
 
 std::optional<std::u16string> WhyNotReplaceable(const std::u16string& path) {
@@ -119,7 +132,7 @@ bool IsFileOrNothing(const std::u16string& path) {
   HANDLE h =
       CreateFileW(Wide(NativePath(path)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return true;  // a file we may not open; the rename will tell
+  if (h == INVALID_HANDLE_VALUE) return true;  // a file we may not open: its save will say why
   const bool disk = GetFileType(h) == FILE_TYPE_DISK;
   CloseHandle(h);
   return disk;
