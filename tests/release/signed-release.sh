@@ -85,7 +85,7 @@ flipped() {  # a copy of $1 with the byte at offset $2 changed
   out=$(mktemp -p "$work" flipped-XXXX.exe)
   cp "$1" "$out"
   byte=$(od -An -tu1 -j "$2" -N1 "$out" | tr -d ' ')
-  printf "\\$(printf %03o $(((byte + 1) % 256)))" | dd of="$out" bs=1 seek="$2" conv=notrunc 2>/dev/null
+  printf %b "\\$(printf %03o $(((byte + 1) % 256)))" | dd of="$out" bs=1 seek="$2" conv=notrunc 2>/dev/null
   echo "$out"
 }
 code_byte=4200  # inside .text, which starts at 0x400
