@@ -2,12 +2,17 @@
 """Checks a built vantoup.exe: PE32 for i386 (or PE32+ for x86-64 with --machine x64), the GUI
 subsystem, a manifest, a version resource of 1.0.0.0, a nine-image icon, imports of system
 DLLs only, terminal-server awareness, the DLL search restricted to the system folder,
-large-address-aware (PE32), and what makes a release reproducible: no link time stamp and no path
-of the checkout inside. Prints one line per check and exits 1 when any fails."""
+large-address-aware (PE32), what makes a release reproducible (no link time stamp, no path of
+the checkout inside), the hardening (relocations, NX; in PE32 code NO_SEH, the stack protector and
+fortify's checked calls) and the Authenticode signature, if any. Prints one line per check and exits 1 when any fails."""
 import argparse
 import os
 import struct
 import sys
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+import exe_hardening  # noqa: E402
+import exe_signature  # noqa: E402
 
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll", "comctl32.dll",
@@ -34,10 +39,18 @@ class Pe:
         dirs = opt + (96 if self.magic == 0x10B else 112)
         self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(16)]
         self.sections = []
+        self.raw = {}
         for i in range(nsections):
             s = opt + optsize + 40 * i
             vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, s + 8)
             self.sections.append((va, max(vsize, rawsize), rawptr))
+            self.raw[data[s:s + 8].rstrip(b"\0").decode("ascii", "replace")] = (rawptr, rawsize)
+
+    def section_bytes(self, name):
+        if name not in self.raw:
+            return None
+        at, size = self.raw[name]
+        return self.data[at:at + size]
 
     def off(self, rva):
         for va, size, raw in self.sections:
@@ -117,10 +130,16 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("exe")
     ap.add_argument("--machine", choices=["x86", "x64"], default="x86")
+    ap.add_argument("--symbols", help="the unstripped link output that EXE was stripped from")
+    ap.add_argument("--ca", help="CA file that the signature must verify against")
     args = ap.parse_args()
     with open(args.exe, "rb") as f:
         data = f.read()
     pe = Pe(data)
+    symbols_pe = None
+    if args.symbols:
+        with open(args.symbols, "rb") as f:
+            symbols_pe = Pe(f.read())
     res = pe.resources()
     results = []
 
@@ -158,6 +177,10 @@ def main():
     check("application icon with nine images", count == 9, "%d images" % count)
     check_large_address_aware(check, pe)
     check_reproducible(check, pe)
+    exe_hardening.check_flags(check, pe)
+    if pe.magic == 0x10B:
+        exe_hardening.check_code(check, pe, args.exe, args.symbols, symbols_pe)
+    exe_signature.check_signature(check, pe, args.exe, args.ca)
     print("size: %d bytes" % len(data))
     return 0 if all(results) else 1
 
