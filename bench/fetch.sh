@@ -185,8 +185,10 @@ for mode in cl chunked; do
   [ "$mode" = cl ] || prefix=chunked/
   measure_path "${prefix}small.bin" "$work/www/small.bin"
   declare -A small_peak=()
-  for client in "${clients[@]}"; do small_peak[$client]=$(peak_of "$client-$client"); done
-  small_peak[curl]=$(peak_of "curl-${clients[0]}")
+  for client in "${clients[@]}"; do
+    small_peak[$client]=$(peak_of "$client-$client")
+    small_peak[curl-$client]=$(peak_of "curl-$client")
+  done
   measure_path "${prefix}body.bin" "$work/www/body.bin"
   for client in "${clients[@]}"; do
     read -r vm vlo vhi < <(seconds_of "$client-$client")
@@ -206,7 +208,7 @@ for mode in cl chunked; do
       "$mode" "$client" "$vm" "$vlo" "$vhi" "$cm" "$clo" "$chi" "$ratio" "$target" \
       "$(verdict "$ratio" "$target")"
     printf ' peak %s / %s KiB (%s), curl %s / %s KiB\n' "$small" "$large" "$memory_target" \
-      "${small_peak[curl]}" "$(peak_of "curl-$client")"
+      "${small_peak[curl-$client]}" "$(peak_of "curl-$client")"
   done
 done
 
