@@ -178,6 +178,10 @@ def main():
     check_large_address_aware(check, pe)
     check_reproducible(check, pe)
     exe_hardening.check_flags(check, pe)
+    # The program seeds its stack guard itself: libssp's seeding would load a CryptoAPI provider,
+    # some 10 MiB, in every run.
+    check("stack guard seeded without CryptoAPI", b"CryptAcquireContext" not in data,
+          "imports CryptAcquireContext")
     if pe.magic == 0x10B:
         exe_hardening.check_code(check, pe, args.exe, args.symbols, symbols_pe)
     exe_signature.check_signature(check, pe, args.exe, args.ca)

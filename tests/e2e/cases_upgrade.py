@@ -277,6 +277,7 @@ def exe_dir_elsewhere(run, exe_dir, served_as, saved_as):
     time.sleep(1.5)  # an installer opened by the shell would start after vantoup.exe has ended
     states = run.states()
     check_equal(visible(states, DIALOG), [], "boxes shown")
+    run.check_state_texts(states, downloads=True)
     check_equal(len(run.server.request_lines()), 2, "requests")
     if saved_as is None:
         check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder")
@@ -335,6 +336,7 @@ def upgrade_from_nginx_site(run):
     check_equal(run.wait_exit(), 0, "exit code")
     states = run.states()
     check_equal(visible(states, DIALOG), [], "dialog boxes")
+    run.check_state_texts(states, downloads=True)
     with open(os.path.join(run.temp_dir, INSTALLER), "rb") as got, open(installer, "rb") as sent:
         check(got.read() == sent.read(), "the downloaded installer differs from the served one")
     if not run.args.vendor_installer:
@@ -391,6 +393,7 @@ def killed_then_run_again(run, slow_path, next_ver, stale_part):
     check_equal(run.wait_exit(), 0, "exit code of the next run")
     states = run.states()
     check_equal(visible(states, DIALOG), [], "boxes shown")
+    run.check_state_texts(states, downloads=next_ver != "1.5")
     if next_ver == "1.5":
         check_equal(run.vanto_contents(), {"vanto.exe": DUMMY_VANTO}, "vanto folder")
         # What the killed run had written stays under the staging name, never the installer's,

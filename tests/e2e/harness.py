@@ -284,6 +284,9 @@ class Watch:
         with open(self.out, encoding="utf-8") as source:
             result = json.load(source)
         self.polls, self.ms = result["polls"], result["ms"]
+        if result["gave_up"]:
+            raise CaseFailure(f"the watcher fell behind: {result['gave_up']} change(s) of a "
+                              "watched window went on before it had seen them")
         return result["states"]
 
     def kill(self):

@@ -86,6 +86,8 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
   HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       sizeof(WatchShare), kWatchShareName);
+  // A share that outlived its watcher (a program of an earlier case still holds it) keeps its
+  // count of polls: a new one starts at zero.
   auto* share = mapping ? static_cast<WatchShare*>(
                               MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(WatchShare)))
                         : nullptr;
@@ -98,7 +100,6 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
     if (listed.size() < sizeof share->classes / sizeof(wchar_t)) {
       listed.copy(share->classes, listed.size());
       share->classes[listed.size()] = L'\0';
-      share->polls = 0;
       share->watching = 1;
       share->watcher = GetCurrentProcessId();
       hook = SetWatchHook();
@@ -110,6 +111,7 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
     return 3;
   }
   WriteFile(out + L".ready", "{\"ok\": true}");
+  const LONG giveUpsBefore = share->giveUps;
 
   DWORD start = GetTickCount();
   std::string states;
@@ -133,12 +135,14 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
     Sleep(1);
   }
   share->watching = 0;
+  const LONG giveUps = share->giveUps - giveUpsBefore;
   UnhookWindowsHookEx(hook);
   UnmapViewOfFile(share);
   CloseHandle(mapping);
   WriteFile(out, std::string("{\"ok\": ") + (stopped ? "true" : "false") + ", \"polls\": " +
-                     std::to_string(polls) + ", \"ms\": " + std::to_string(GetTickCount() - start) +
-                     ", \"states\": [" + states + "\n]}");
+                     std::to_string(polls) + ", \"gave_up\": " + std::to_string(giveUps) +
+                     ", \"ms\": " + std::to_string(GetTickCount() - start) + ", \"states\": [" +
+                     states + "\n]}");
   return stopped ? 0 : 1;
 }
 

@@ -2,7 +2,8 @@
 // handles a sent message. After a top-level window of a watched class, or one of its controls, has
 // taken a new text or been shown or hidden, the program waits (three seconds at most) until the
 // watcher has polled twice: the state the watcher then records is the one the change made, even
-// when the program goes on to change it again a moment later.
+// when the program goes on to change it again a moment later. A wait given up is counted, and the
+// case that it belongs to fails.
 #include <windows.h>
 
 #include <cwchar>
@@ -31,10 +32,10 @@ bool Listed(const wchar_t* classes, const wchar_t* name) {
 
 void WaitUntilSeen(HWND changed) {
   // Opened afresh each time: a watcher of an earlier case may have gone, a new one come.
-  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, kWatchShareName);
-  if (mapping == nullptr) return;
-  const auto* share = static_cast<const WatchShare*>(
-      MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof(WatchShare)));
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kWatchShareName);
+  if (mapping == nullptr) return;  // no watcher: nothing is watched
+  auto* share = static_cast<WatchShare*>(
+      MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(WatchShare)));
   if (share != nullptr) {
     wchar_t name[256] = {};
     HWND top = GetAncestor(changed, GA_ROOT);
@@ -45,6 +46,7 @@ void WaitUntilSeen(HWND changed) {
       while (share->watching && share->polls - before < 2 &&
              GetTickCount() - start < kLongestWaitMs)
         Sleep(1);
+      if (share->watching && share->polls - before < 2) InterlockedIncrement(&share->giveUps);
     }
     UnmapViewOfFile(share);
   }

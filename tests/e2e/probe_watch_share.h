@@ -12,8 +12,12 @@ inline constexpr wchar_t kHookLibrary[] = L"vanto-probe-hook.dll";
 inline constexpr char kHookProcedure[] = "WatchHook";
 
 struct WatchShare {
-  // Polls the watcher has finished; a change is seen once two more have ended after it.
+  // Polls the watcher has finished; a change is seen once two more have ended after it. Never
+  // reset: a program still waiting on the watcher of an earlier case counts on.
   volatile LONG polls;
+  // Changes that the hook stopped waiting on before the watcher had seen them: a case whose
+  // watcher could not keep up has seen only what polling saw, and fails.
+  volatile LONG giveUps;
   // Cleared when the watcher ends: nothing waits for it any longer.
   volatile LONG watching;
   // The watcher's own process, which must never wait for itself.

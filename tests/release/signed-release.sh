@@ -32,7 +32,8 @@ password="pass word; \$not-expanded"
 quiet openssl pkcs12 -export -inkey "$pki/signer.key" -in "$pki/signer.pem" \
   -certfile "$pki/ca.pem" -out "$pki/signer.p12" -passout "pass:$password"
 quiet openssl pkey -in "$pki/signer.key" -aes256 -passout "pass:$password" -out "$pki/signer-enc.key"
-signer="CN=vanto test signer,O=vanto test vendor"
+# As the signature names its signer.
+signer="/O=vanto test vendor/CN=vanto test signer"
 
 release() {  # DIST, then env assignments; prints the release's last line
   local dist=$1
@@ -48,7 +49,8 @@ mkdir -p "$work/unsigned"
 last=$(release "$work/unsigned")
 size=$(stat -c %s "$work/unsigned/vantoup.exe")
 [ "$last" = "$work/unsigned/vantoup.exe ($size bytes, unsigned)" ] || fail "unsigned last line: $last"
-cmp -s dist/vantoup.exe "$work/unsigned/vantoup.exe" || fail "two unsigned builds differ"
+cmp -s dist/vantoup.exe "$work/unsigned/vantoup.exe" ||
+  fail "the release without a key is not dist/vantoup.exe"
 unsigned=$work/unsigned/vantoup.exe
 
 # name | how the key is given (variables of the environment)
@@ -90,6 +92,38 @@ flipped() {  # a copy of $1 with the byte at offset $2 changed
 }
 code_byte=4200  # inside .text, which starts at 0x400
 tail_byte=$(($(stat -c %s "$signed") - 100))  # inside the signature itself
+# A copy of $1 with bits of a 16-bit header field cleared: $2 the field's offset from the PE
+# header, $3 the bits. Each hardening flag off must fail the release check.
+without() {
+  local out
+  out=$(mktemp -p "$work" flags-XXXX.exe)
+  python3 - "$1" "$out" "$2" "$3" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = struct.unpack_from("<I", data, 0x3C)[0] + int(sys.argv[3], 0)
+struct.pack_into("<H", data, at, struct.unpack_from("<H", data, at)[0] & ~int(sys.argv[4], 0))
+open(sys.argv[2], "wb").write(data)
+PY
+  echo "$out"
+}
+# A copy with extra bytes riding inside the certificate table, its sizes grown to cover them.
+padded_table() {
+  local out
+  out=$(mktemp -p "$work" table-XXXX.exe)
+  python3 - "$1" "$out" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read()) + bytes(256)
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+security = pe + 24 + 96 + 4 * 8  # the fifth data directory of a PE32 optional header
+offset, size = struct.unpack_from("<II", data, security)
+struct.pack_into("<II", data, security, offset, size + 256)
+struct.pack_into("<I", data, offset, size + 256)
+open(sys.argv[2], "wb").write(data)
+PY
+  echo "$out"
+}
+# DllCharacteristics: 94 bytes into the PE32 optional header, 24 into the PE header.
+characteristics=$((24 + 70))
 
 # name | command that must say no
 refusals=(
@@ -101,6 +135,14 @@ refusals=(
   "an unsigned exe where a signature is asked for|python3 tools/check-exe.py $unsigned --ca $pki/ca.pem"
   "an unsigned exe that is not this commit's|scripts/verify-release $signed --unsigned $(flipped "$unsigned" $code_byte)"
   "an exe with no signature to compare|scripts/verify-release $unsigned --unsigned $unsigned"
+  "extra bytes inside the certificate table|python3 tools/check-exe.py $(padded_table "$signed") --ca $pki/ca.pem"
+  "no DYNAMIC_BASE|python3 tools/check-exe.py $(without "$unsigned" $characteristics 0x40)"
+  "no NX_COMPAT|python3 tools/check-exe.py $(without "$unsigned" $characteristics 0x100)"
+  "no NO_SEH|python3 tools/check-exe.py $(without "$unsigned" $characteristics 0x400)"
+  "not terminal-server aware|python3 tools/check-exe.py $(without "$unsigned" $characteristics 0x8000)"
+  "not large-address-aware|python3 tools/check-exe.py $(without "$unsigned" 22 0x20)"
+  "a signing without the vendor's URL|env -u VANTO_SIGN_URL VANTO_SIGN_KEY=$pki/signer.key VANTO_SIGN_CERT=$pki/chain.pem scripts/sign-exe $unsigned $work/no-url.exe"
+  "a key without its certificate|env VANTO_SIGN_KEY=$pki/signer.key VANTO_SIGN_URL=https://vendor.example/ scripts/sign-exe $unsigned $work/no-cert.exe"
   "a wrong PKCS#12 password|env VANTO_SIGN_PKCS12=$pki/signer.p12 VANTO_SIGN_PASSWORD=wrong VANTO_SIGN_URL=https://vendor.example/ scripts/sign-exe $unsigned $work/wrong-password.exe"
 )
 for row in "${refusals[@]}"; do

@@ -30,10 +30,14 @@ inline bool RunningUnderWine() {
 
 // Wine 8's receive reports a connection that the peer reset as closed in an orderly way, even
 // when a native Linux server sent the reset; Wine 10 reports error 10054 as Windows does.
-inline bool ReportsResetsAsCloses() {
-  return RunningUnderWine() && WineMajorVersion() < 10;
+// Wine 8 reports a connection reset by the peer as an orderly close, always; Wine 10 does so now
+// and then, when the reset comes right behind the last bytes. A reset row there may fail either
+// way, and a run in which any did not show the reset's own error counts as skipped.
+inline bool MayReportResetsAsCloses() {
+  return RunningUnderWine();
 }
 inline constexpr char kResetsAsClosesReason[] =
-    "this Wine reports a connection reset by the peer as an orderly close";
+    "this Wine reported a connection reset by the peer as an orderly close: the failure and the "
+    "older file were checked, the reset's own error was not";
 
 }  // namespace vanto::test

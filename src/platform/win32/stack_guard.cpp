@@ -31,7 +31,10 @@ void* __stack_chk_guard = nullptr;
 
 namespace {
 
-// Runs with the other start-up constructors, before any checked function of the program.
+// Runs among the start-up constructors (mingw runs them from the end of the list, this one late):
+// a checked constructor that runs before it is checked against the zero guard, which weakens that
+// one check but cannot fail it, as none is still running when the guard changes. Everything from
+// main on is checked against the seeded guard.
 __attribute__((constructor)) void SeedStackGuard() {
   std::uintptr_t guard = 0;
   if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&guard), sizeof guard,
