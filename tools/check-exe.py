@@ -180,8 +180,9 @@ def main():
     exe_hardening.check_flags(check, pe)
     # The program seeds its stack guard itself: libssp's seeding would load a CryptoAPI provider,
     # some 10 MiB, in every run.
-    check("stack guard seeded without CryptoAPI", b"CryptAcquireContext" not in data,
-          "imports CryptAcquireContext")
+    crypto_api = b"CryptAcquireContext" in data
+    check("stack guard seeded without CryptoAPI", not crypto_api,
+          "imports CryptAcquireContext" if crypto_api else "")
     if pe.magic == 0x10B:
         exe_hardening.check_code(check, pe, args.exe, args.symbols, symbols_pe)
     exe_signature.check_signature(check, pe, args.exe, args.ca)
