@@ -51,6 +51,10 @@ REFUSALS = [
     ("info name with a colon", {"--info-name": "a:b.ini"}, '":" is refused'),
     ("installer named as the info file", {"installer": "NEWVANTO.INI"},
      "the same as the information file's"),
+    ("installer named as the info file's staging", {"installer": "newvanto.ini.PART"},
+     "which one would replace on the way"),
+    ("info file named as the installer's staging", {"--info-name": INSTALLER + ".part"},
+     "which one would replace on the way"),
     ("info text with a quote", {"--info-text": "'반토"}, 'Infotxt "\'반토": begins with a quote'),
     ("long info text", {"--info-text": "x" * 2048}, "Infotxt (2048 characters)"),
     ("alias with a tab", {"--local-alias": "vanto\t"}, "ends with a tab"),
@@ -165,6 +169,20 @@ def refusals(suite):
         suite.case("make keeps the older installer when it fails",
                    rc == 1 and kept.read() == b"older installer" and
                    sorted(os.listdir(older)) == sorted([INSTALLER, "newvanto.ini"]), out)
+    # Older files are kept aside where nothing of the user's is, whatever the installer's name.
+    aside = os.path.join(work, "out-aside")
+    shutil.rmtree(aside, ignore_errors=True)
+    write(os.path.join(aside, ".previous-1"), b"the user's own")
+    write(os.path.join(inputs, ".previous-0"), installer_bytes())
+    for attempt in ("first", "second"):
+        rc, out = suite.make(aside, installer=os.path.join(inputs, ".previous-0"))
+        own = os.path.join(aside, ".previous-1")
+        kept = open(own, "rb").read() if os.path.isfile(own) else None
+        suite.case("make over its own site, %s time, keeps what it did not write" % attempt,
+                   rc == 0 and kept == b"the user's own" and
+                   sorted(os.listdir(aside)) == [".previous-0", ".previous-1", "newvanto.ini"] and
+                   os.path.getsize(os.path.join(aside, ".previous-0")) == len(installer_bytes()),
+                   "%s\n%s" % (out, sorted(os.listdir(aside))))
     long_name = "b" * 251
     write(os.path.join(inputs, long_name), installer_bytes())
     shutil.rmtree(os.path.join(work, "out-long"), ignore_errors=True)
