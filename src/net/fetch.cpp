@@ -41,10 +41,14 @@ class HttpClient {
 // it is complete, before it takes the target's place.
 class Download : public BodySink {
  public:
-  Download(const std::u16string& path, const FetchOptions& options) : file_(path) {
+  Download(const std::u16string& path, const FetchOptions& options)
+      : file_(path), onBegin_(options.onBodyBegins) {
     for (const BodyCheckFactory& makeCheck : options.bodyChecks) checks_.push_back(makeCheck());
   }
-  void Begin() override { file_.Begin(); }
+  void Begin() override {
+    if (onBegin_) onBegin_();
+    file_.Begin();
+  }
   void Write(std::span<const char> bytes) override {
     file_.Write(bytes);
     for (const std::unique_ptr<BodyCheck>& check : checks_) check->Add(bytes);
@@ -56,6 +60,7 @@ class Download : public BodySink {
 
  private:
   StagedFile file_;
+  std::function<void()> onBegin_;
   std::vector<std::unique_ptr<BodyCheck>> checks_;
 };
 

@@ -26,6 +26,9 @@ struct FetchOptions {
   // Sees the status line and headers of a successful response, before its body is checked; for
   // tools that report what the server said.
   std::function<void(const Response&)> onResponse;
+  // Called once the head is judged a success, just before the file is made: for tools that tell
+  // a failure of the head from one of the body.
+  std::function<void()> onBodyBegins;
 };
 
 // Raises one of the kinds of net/errors.h on failure; the file at `path` is then left as it was,

@@ -44,14 +44,19 @@ bool IsDeviceName(std::u16string_view name) {
   if (base.size() != 4 || (base.compare(0, 3, u"COM") != 0 && base.compare(0, 3, u"LPT") != 0)) {
     return false;
   }
+  // Port 0 does not exist for Windows: "COM0" is an ordinary name.
   const char16_t digit = base[3];
-  return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
+  return (digit >= u'1' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' ||
          digit == u'\u00B3';
 }
 
 }  // namespace
 
 std::optional<WindowsNameFault> WindowsNameRules(std::u16string_view name) {
+  // "nul:" is written as a drive is, and Windows opens the device NUL for it.
+  if (name.size() > 1 && name.back() == u':' && IsDeviceName(name.substr(0, name.size() - 1))) {
+    name.remove_suffix(1);
+  }
   for (char16_t c : name) {
     if (c < 0x20 || std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) {
       return WindowsNameFault{WindowsNameFault::kRefusedCharacter, std::u16string(1, c)};

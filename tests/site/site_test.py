@@ -51,6 +51,10 @@ REFUSALS = [
     ("info name with a colon", {"--info-name": "a:b.ini"}, '":" is refused'),
     ("installer named as the info file", {"installer": "NEWVANTO.INI"},
      "the same as the information file's"),
+    ("installer named as the info file's staging", {"installer": "newvanto.ini.PART"},
+     "which one would replace on the way"),
+    ("info file named as the installer's staging", {"--info-name": INSTALLER + ".part"},
+     "which one would replace on the way"),
     ("info text with a quote", {"--info-text": "'반토"}, 'Infotxt "\'반토": begins with a quote'),
     ("long info text", {"--info-text": "x" * 2048}, "Infotxt (2048 characters)"),
     ("alias with a tab", {"--local-alias": "vanto\t"}, "ends with a tab"),
@@ -165,6 +169,20 @@ def refusals(suite):
         suite.case("make keeps the older installer when it fails",
                    rc == 1 and kept.read() == b"older installer" and
                    sorted(os.listdir(older)) == sorted([INSTALLER, "newvanto.ini"]), out)
+    # Older files are kept aside where nothing of the user's is, whatever the installer's name.
+    aside = os.path.join(work, "out-aside")
+    shutil.rmtree(aside, ignore_errors=True)
+    write(os.path.join(aside, ".previous-1"), b"the user's own")
+    write(os.path.join(inputs, ".previous-0"), installer_bytes())
+    for attempt in ("first", "second"):
+        rc, out = suite.make(aside, installer=os.path.join(inputs, ".previous-0"))
+        own = os.path.join(aside, ".previous-1")
+        kept = open(own, "rb").read() if os.path.isfile(own) else None
+        suite.case("make over its own site, %s time, keeps what it did not write" % attempt,
+                   rc == 0 and kept == b"the user's own" and
+                   sorted(os.listdir(aside)) == [".previous-0", ".previous-1", "newvanto.ini"] and
+                   os.path.getsize(os.path.join(aside, ".previous-0")) == len(installer_bytes()),
+                   "%s\n%s" % (out, sorted(os.listdir(aside))))
     long_name = "b" * 251
     write(os.path.join(inputs, long_name), installer_bytes())
     shutil.rmtree(os.path.join(work, "out-long"), ignore_errors=True)
@@ -226,6 +244,20 @@ def exe_dir(name, served_as):
     return spoil
 
 
+def spoilt_twice(first, second):
+    def spoil(site, root):
+        first(site, root)
+        second(site, root)
+    return spoil
+
+
+def truncate_file(name):
+    def spoil(site, root):
+        with open(os.path.join(site, name), "r+b") as installer:
+            installer.truncate(1000)
+    return spoil
+
+
 SAVED_ABOVE = "C:\\Users\\USER\\Documents\\vanto\\" + INSTALLER
 LONG_NAME = "b" * 247 + ".exe"
 # Windows cuts no name that it saves; the server decodes "%61" to "a", so that it can serve a
@@ -275,7 +307,31 @@ SITES = [
     ("printer port with an extension", exe_dir("LPT1.exe", "LPT1.exe"), None,
      ["--installed", "1.5", "KEY"], 1,
      ["the device LPT1", 'the box "Cannot create file "\\\\.\\LPT1". The system cannot '
-      'find the file specified."'], []),
+      'find the file specified.", or nothing where the port exists',
+      "shows a box, or nothing where the port exists"], []),
+    ("port zero is a name", exe_dir("com0.exe", "com0.exe"), None, ["--installed", "1.5", "KEY"],
+     0, ["opens C:\\Users\\USER\\Documents\\vanto\\Temp\\com0.exe"], ["device"]),
+    ("device name with a colon", exe_dir("nul:", "nul:"), None, ["--installed", "1.5", "KEY"], 1,
+     ["the device NUL", "opens no installer"], ["upgrades to", "box"]),
+    ("folder with a final dot", exe_dir("..\\Temp.\\" + INSTALLER, "../Temp./" + INSTALLER),
+     None, ["--installed", "1.5", "KEY"], 0,
+     ["opens C:\\Users\\USER\\Documents\\vanto\\Temp\\" + INSTALLER], ["outside"]),
+    ("missing folder with a final dot", exe_dir("sub.\\" + INSTALLER, "sub./" + INSTALLER), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ['the box "Cannot create file "C:\\Users\\USER\\Documents\\vanto\\Temp\\sub\\%s". '
+      'The system cannot find the path specified."' % INSTALLER], []),
+    ("folder Windows refuses", exe_dir("a<b\\" + INSTALLER, "a<b/" + INSTALLER), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ['the box "Cannot create file "C:\\Users\\USER\\Documents\\vanto\\Temp\\a<b\\%s". '
+      'The filename, directory name, or volume label syntax is incorrect."' % INSTALLER], []),
+    ("refused name on a truncated installer",
+     spoilt_twice(exe_dir("setup<2>.exe", "setup<2>.exe"), truncate_file("setup<2>.exe")), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ['Temp\\setup<2>.exe". The filename, directory name, or volume label syntax is incorrect."'],
+     ['the box "' + SIGNATURE_BOX]),
+    ("ExeDir of dots only", exe_dir("...", "..."), None, ["--installed", "1.5", "KEY"], 1,
+     ['the box "Cannot create file "C:\\Users\\USER\\Documents\\vanto\\Temp\\". Access is '
+      'denied."'], ["opens no installer"]),
     ("character Windows refuses", exe_dir("setup<1>.exe", "setup<1>.exe"), None,
      ["--installed", "1.5", "KEY"], 1,
      ['"<" is refused', 'Temp\\setup<1>.exe". The filename, directory name, or volume label '

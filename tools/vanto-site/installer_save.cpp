@@ -22,7 +22,13 @@ constexpr char16_t kFileNotFound[] = u"The system cannot find the file specified
 struct Folder {
   std::u16string name;
   bool exists;
+  bool refused = false;  // a name Windows refuses for any file or folder
 };
+
+std::u16string WithoutFinalDotsAndBlanks(std::u16string name) {
+  while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.pop_back();
+  return name;
+}
 
 std::vector<std::u16string> Split(std::u16string_view path) {
   std::vector<std::u16string> parts;
@@ -68,36 +74,42 @@ SavePrediction Box(std::u16string savedAs, const std::u16string& reason, std::st
 SavePrediction PredictSave(const std::u16string& folder, const std::u16string& path) {
   const std::vector<std::u16string> known = Split(folder);
   std::vector<Folder> at;
-  for (const std::u16string& name : known) at.push_back({name, true});
+  for (const std::u16string& name : known) at.push_back({name, true, false});
   const size_t downloadDepth = at.size();
 
-  // Every piece after the download folder: "." stays, ".." climbs (never above the drive), a
-  // name goes down into a folder that exists only where it is one of the download folder's own.
+  // Every piece after the download folder, normalised as Windows does before it opens anything:
+  // "." stays, ".." climbs (never above the drive), and a folder name loses its final dots and
+  // blanks (one of only those is no step at all). A name goes down into a folder that exists only
+  // where it is one of the download folder's own.
   const std::vector<std::u16string> pieces = Split(std::u16string_view(path).substr(folder.size()));
   const bool namesAFolder = pieces.empty() || path.back() == u'\\' || path.back() == u'/' ||
-                            pieces.back() == u"." || pieces.back() == u"..";
+                            WithoutFinalDotsAndBlanks(pieces.back()).empty();
   const size_t folderPieces = namesAFolder ? pieces.size() : pieces.size() - 1;
   for (size_t i = 0; i < folderPieces; ++i) {
-    const std::u16string& piece = pieces[i];
-    if (piece == u".") continue;
-    if (piece == u"..") {
+    if (pieces[i] == u"..") {
       if (at.size() > 1) at.pop_back();
       continue;
     }
+    const std::u16string piece = WithoutFinalDotsAndBlanks(pieces[i]);
+    if (piece.empty()) continue;
     const std::optional<update::WindowsNameFault> fault = update::WindowsNameRules(piece);
-    if (fault && (fault->kind == update::WindowsNameFault::kRefusedCharacter ||
-                  fault->kind == update::WindowsNameFault::kTooLong)) {
-      return Box(Joined(at, piece), kInvalidName,
-                 "the folder name " + Quoted(piece) + " is not one Windows accepts");
-    }
+    const bool refused = fault && (fault->kind == update::WindowsNameFault::kRefusedCharacter ||
+                                   fault->kind == update::WindowsNameFault::kTooLong);
     // Below a folder that exists, only the download folder's own next level is known to exist.
     const bool exists =
         !fault && at.back().exists && at.size() < known.size() && SameName(known[at.size()], piece);
-    at.push_back({piece, exists});
+    at.push_back({piece, exists, refused});
+  }
+  const std::u16string target = Joined(at, namesAFolder ? u"" : pieces.back());
+  for (const Folder& level : at) {
+    if (level.refused) {
+      return Box(target, kInvalidName,
+                 "the folder name " + Quoted(level.name) + " is not one Windows accepts");
+    }
   }
   for (const Folder& level : at) {
     if (!level.exists) {
-      return Box(Joined(at, namesAFolder ? u"" : pieces.back()), kPathNotFound,
+      return Box(target, kPathNotFound,
                  "the folder " + Quoted(Joined(at, u"")) +
                      " is not in a user's download folder or above it: the save fails where it "
                      "does not exist");
@@ -137,6 +149,7 @@ SavePrediction PredictSave(const std::u16string& folder, const std::u16string& p
     case update::WindowsNameFault::kDevice: {
       // The system names the device as the name was written, without its extension.
       std::u16string typed = name.substr(0, name.find(u'.'));
+      if (!typed.empty() && typed.back() == u':') typed.pop_back();
       while (!typed.empty() && typed.back() == u' ') typed.pop_back();
       const std::u16string device = u"\\\\.\\" + typed;
       if (fault->detail == u"NUL") {
@@ -147,8 +160,10 @@ SavePrediction PredictSave(const std::u16string& folder, const std::u16string& p
       // The client has no console, and a port that the machine lacks cannot be opened; where
       // the port exists the installer goes to it, and nothing is installed either.
       const bool console = fault->detail.rfind(u"CON", 0) == 0;
-      return Box(device, console ? kInvalidHandle : kFileNotFound,
-                 *WindowsNameProblem("ExeDir", name));
+      SavePrediction box = Box(device, console ? kInvalidHandle : kFileNotFound,
+                               *WindowsNameProblem("ExeDir", name));
+      box.portMayExist = !console;
+      return box;
     }
     case update::WindowsNameFault::kChangedBySaving:
       prediction.outcome = SavePrediction::kNotOpened;

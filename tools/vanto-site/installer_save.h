@@ -21,6 +21,9 @@ struct SavePrediction {
   std::u16string boxText;
   std::string why;      // for kBox and kNotOpened: what happens, as a sentence
   std::string staging;  // when the staging name is cut to fit: a note that says so
+  // kBox for a port (COM, LPT, AUX, PRN): the box where the machine lacks it, else no box, the
+  // installer written to the port and nothing installed.
+  bool portMayExist = false;
 };
 
 // `path` is the client's local path (TempDir + ExeDir) and `folder` its TempDir, which must end

@@ -88,17 +88,27 @@ class Download {
  public:
   Download(std::ostream& report, const char* what) : report_(report), what_(what) {}
 
-  // True when the file was saved.
-  bool Run(const std::u16string& url, const std::u16string& path, net::FetchOptions options) {
+  // True when the file was saved. `saveBox`, when given, is the box the client's own save shows:
+  // the client makes its file once the head is judged, so a failure from there on is that box.
+  bool Run(const std::u16string& url, const std::u16string& path, net::FetchOptions options,
+           const std::u16string* saveBox = nullptr) {
     report_ << what_ << ": " << Utf16ToUtf8(url) << "\n";
     options.onResponse = [this](const net::Response& response) {
       report_ << "  < " << Utf16ToUtf8(response.statusLine) << "\n";
       headers_ = response.headers;
     };
+    bool bodyBegan = false;
+    options.onBodyBegins = [&bodyBegan] { bodyBegan = true; };
     try {
       report_ << "  > " << RequestLine(url) << "\n";
       net::FetchToFile(url, path, options);
     } catch (const vanto::Error& error) {
+      if (saveBox && bodyBegan) {
+        report_ << "  the client's save fails before the body is judged; the body then fails "
+                   "with "
+                << error.Kind() << ": " << Utf16ToUtf8(error.Message()) << "\n";
+        return true;
+      }
       report_ << "  failed: " << error.Kind() << ": " << Utf16ToUtf8(error.Message()) << "\n";
       report_ << "  the user sees the box \"" << Utf16ToUtf8(app::ErrorBoxText(error)) << "\"\n";
       return false;
@@ -150,6 +160,29 @@ void WarnAboutEncoding(const std::string& bytes, std::ostream& report) {
     report << "  warning: non-ASCII text without a UTF-16 byte-order mark reads differently on "
               "each code page; save it as UTF-16LE with the mark\n";
   }
+}
+
+}  // namespace
+
+std::string ResultLine(const CheckRequest& request, const std::string& what);
+
+namespace {
+
+// The client's save of the installer fails with a box: whatever the body held, as the file is
+// made before any of it is judged.
+bool SaveFails(const CheckRequest& request, const update::DownloadPlace& place,
+               const SavePrediction& save, std::ostream& report) {
+  report << "  the client saves it as " << Utf16ToUtf8(place.path);
+  if (save.savedAs != place.path) report << ", that is " << Utf16ToUtf8(save.savedAs);
+  report << "\n";
+  report << "  the save fails: " << save.why << "\n";
+  report << "  the user sees the box \"" << Utf16ToUtf8(save.boxText) << "\""
+         << (save.portMayExist ? ", or nothing where the port exists" : "") << "\n";
+  report << ResultLine(request, save.portMayExist
+                                    ? "shows a box, or nothing where the port exists, and does "
+                                      "not upgrade"
+                                    : "shows the box and does not upgrade");
+  return false;
 }
 
 }  // namespace
@@ -219,11 +252,13 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
   Download installer(report, "installer");
   const bool fetched = installer.Run(
       place.url, (request.scratch / "installer").u16string(),
-      update::WithInstallerSignatureCheck({}, state.UpdateKey, state.ServerVerText, state.ExeSig));
+      update::WithInstallerSignatureCheck({}, state.UpdateKey, state.ServerVerText, state.ExeSig),
+      save.outcome == SavePrediction::kBox ? &save.boxText : nullptr);
   if (!fetched) {
     report << ResultLine(request, "shows the box and does not upgrade");
     return false;
   }
+  if (save.outcome == SavePrediction::kBox) return SaveFails(request, place, save, report);
   if (const std::string* type = installer.Header("Content-Type")) {
     if (SameAsciiText(type->substr(0, 9), "text/html")) {
       report << "  warning: the installer is served as " << *type
@@ -241,10 +276,7 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
   if (!save.staging.empty()) report << "  " << save.staging << "\n";
   switch (save.outcome) {
     case SavePrediction::kBox:
-      report << "  the save fails: " << save.why << "\n";
-      report << "  the user sees the box \"" << Utf16ToUtf8(save.boxText) << "\"\n";
-      report << ResultLine(request, "shows the box and does not upgrade");
-      return false;
+      return SaveFails(request, place, save, report);
     case SavePrediction::kNotOpened:
       report << "  nothing is installed: " << save.why << "\n";
       report << ResultLine(request, "opens no installer, closes its window and does not upgrade");

@@ -73,12 +73,12 @@ class SiteWriter {
     if (!out) throw std::runtime_error("cannot write " + part.string());
   }
 
-  // Renames in the order staged; a file that was there before is kept aside until the end. Anything
-  // else in the way (a folder) makes the rename fail.
+  // Renames in the order staged; a file that was there before is kept aside until the end, in a
+  // folder of make's own. Anything else in the way (a folder) makes the rename fail.
   void Commit() {
     for (File& file : staged_) {
       if (fs::is_regular_file(fs::symlink_status(file.final))) {
-        file.previous = outDir_ / (".previous-" + std::to_string(&file - staged_.data()));
+        file.previous = AsideFolder() / file.final.filename();
         fs::rename(file.final, file.previous);
       }
       fs::rename(file.part, file.final);
@@ -89,6 +89,7 @@ class SiteWriter {
     for (File& file : staged_) {
       if (!file.previous.empty()) fs::remove(file.previous, ignored);
     }
+    if (!aside_.empty()) fs::remove(aside_, ignored);
   }
 
  private:
@@ -99,6 +100,29 @@ class SiteWriter {
     bool renamed = false;
   };
 
+  // A new folder inside the output folder, under a name that nothing there has and that no file
+  // of the site takes: whatever the folder already held stays as it was.
+  const fs::path& AsideFolder() {
+    for (unsigned n = 0; aside_.empty(); ++n) {
+      const fs::path candidate = outDir_ / (".previous-" + std::to_string(n));
+      bool taken = false;
+      for (const File& file : staged_) {
+        taken =
+            taken ||
+            Lower(candidate.filename().u16string()) == Lower(file.final.filename().u16string()) ||
+            Lower(candidate.filename().u16string()) == Lower(file.part.filename().u16string());
+      }
+      if (taken || fs::exists(fs::symlink_status(candidate))) continue;
+      std::error_code error;
+      if (fs::create_directory(candidate, error)) {
+        aside_ = candidate;
+      } else if (error) {
+        throw fs::filesystem_error("cannot keep the older files aside", candidate, error);
+      }
+    }
+    return aside_;
+  }
+
   void Undo() {
     std::error_code ignored;
     for (auto it = staged_.rbegin(); it != staged_.rend(); ++it) {
@@ -108,11 +132,13 @@ class SiteWriter {
         fs::rename(it->previous, it->final, ignored);
       }
     }
+    if (!aside_.empty()) fs::remove(aside_, ignored);
     if (!created_.empty()) fs::remove_all(created_, ignored);
   }
 
   fs::path outDir_;
   fs::path created_;
+  fs::path aside_;
   std::vector<File> staged_;
   bool done_ = false;
 };
@@ -159,9 +185,20 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
   refuse(FileNameProblem("InfoFName", request.infoName));
   if (request.infoText) refuse(EntryTextProblem("Infotxt", *request.infoText));
   refuse(EntryTextProblem("LocalAlias", request.localAlias));
+  // Each file is written under its staging name and then renamed: no name of one file may be a
+  // name of the other, or one replaces the other on the way.
+  const std::u16string infoStaging = net::StagingPath(request.infoName);
+  const std::u16string installerStaging = net::StagingPath(installerName);
   if (Lower(installerName) == Lower(request.infoName)) {
     refusals.push_back("the installer's name " + Quoted(installerName) +
                        ": the same as the information file's, which it would replace");
+  } else if (Lower(installerName) == Lower(infoStaging) ||
+             Lower(installerStaging) == Lower(request.infoName) ||
+             Lower(installerStaging) == Lower(infoStaging)) {
+    refusals.push_back("the installer's name " + Quoted(installerName) +
+                       ": it or the name it is written under first (" + Quoted(installerStaging) +
+                       ") is the information file's " + Quoted(request.infoName) + " or " +
+                       Quoted(infoStaging) + ", which one would replace on the way");
   }
 
   const std::optional<std::string> installer = ReadAll(request.installer);
