@@ -79,6 +79,10 @@ std::optional<WindowsNameFault> WindowsNameRules(std::u16string_view name) {
   return {};
 }
 
+bool IsPlainFileName(std::u16string_view name) {
+  return !name.empty() && !WindowsNameRules(name);
+}
+
 bool ForceDirectories(platform::Services& services, std::u16string folder) {
   if (!folder.empty() && folder.back() == u'\\') folder.pop_back();
   if (folder.empty()) return false;

@@ -32,4 +32,9 @@ struct WindowsNameFault {
 };
 std::optional<WindowsNameFault> WindowsNameRules(std::u16string_view name);
 
+// A name that every Windows saves as it stands, in the folder it is given: no separator, no "."
+// or "..", no drive or stream, no device name of any version's rules, no final dot or blank. The
+// only names that a signed information file may give its installer.
+bool IsPlainFileName(std::u16string_view name);
+
 }  // namespace vanto::update

@@ -119,6 +119,9 @@ TEST(WindowsNameRulesTest, Table) {
       {u"setup.", Kind::kChangedBySaving, u"setup"},
       {u"setup.exe ", Kind::kChangedBySaving, u"setup.exe"},
       {u"setup. . ", Kind::kChangedBySaving, u"setup"},
+      {u"..", Kind::kChangedBySaving, u""},
+      {u".", Kind::kChangedBySaving, u""},
+      {u"...", Kind::kChangedBySaving, u""},
       {longest, kFine, u""},
       {longest.substr(0, 251), kFine, u""},
       {longest + u"a", Kind::kTooLong, u""},
@@ -129,12 +132,17 @@ TEST(WindowsNameRulesTest, Table) {
     const std::optional<WindowsNameFault> fault = WindowsNameRules(c.name);
     if (c.kind == kFine) {
       EXPECT_FALSE(fault.has_value());
+      EXPECT_TRUE(IsPlainFileName(c.name));
       continue;
     }
+    EXPECT_FALSE(IsPlainFileName(c.name));
     ASSERT_TRUE(fault.has_value());
     EXPECT_EQ(fault->kind, *c.kind);
     EXPECT_EQ(Utf16ToUtf8(fault->detail), Utf16ToUtf8(c.detail));
   }
+  // No name at all: nothing to save, though no rule of a name is broken.
+  EXPECT_FALSE(WindowsNameRules(u"").has_value());
+  EXPECT_FALSE(IsPlainFileName(u""));
 }
 
 }  // namespace
