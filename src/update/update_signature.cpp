@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "platform/utf.h"
-#include "update_public_key.h"
 
 namespace vanto::update {
 namespace {
@@ -109,11 +108,6 @@ void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
   SignatureCheck check(publicKey, versionText, std::u16string(exeSig));
   for (std::span<const char> piece : installer) check.Add(piece);
   check.Decide();
-}
-
-std::optional<platform::P256PublicKey> BuiltInUpdateKey() {
-  if constexpr (kHasUpdatePublicKey) return kUpdatePublicKey;
-  return std::nullopt;
 }
 
 net::BodyCheckFactory InstallerSignatureCheck(
