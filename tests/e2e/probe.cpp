@@ -244,7 +244,13 @@ int wmain(int argc, wchar_t** argv) {
       input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
     }
     inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    UINT sent = SendInput(2, inputs, sizeof(INPUT));
+    // Wine now and then refuses input for a moment while the foreground window changes, as it
+    // does when a box closes and its owner takes the focus back: try again before giving up.
+    UINT sent = 0;
+    for (int attempt = 0; attempt < 20 && sent != 2; ++attempt) {
+      if (attempt > 0) Sleep(100);
+      sent = SendInput(2, inputs, sizeof(INPUT));
+    }
     HWND foreground = GetForegroundWindow();
     WriteFile(out, Result(sent == 2, "\"foreground\": " + (foreground ? WindowJson(foreground)
                                                                       : std::string("null"))));
