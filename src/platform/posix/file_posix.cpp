@@ -127,9 +127,14 @@ StagingCreation CreateStagingFile(const std::u16string& stagingPath, bool unname
     result.errorText = ErrorText(errno);
     return result;
   }
-  struct stat info;
-  fstat(fd, &info);
   result.file.file_ = OutputFile(fd);
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    result.errorText = ErrorText(errno);
+    if (!name.empty()) unlink(name.c_str());
+    result.file.file_.Close();
+    return result;
+  }
   result.file.name_ = Utf8ToUtf16(name);
   if (name.empty()) result.file.folder_ = Utf8ToUtf16(folder);
   result.file.device_ = static_cast<std::uint64_t>(info.st_dev);
