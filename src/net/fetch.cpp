@@ -42,7 +42,7 @@ class HttpClient {
 class Download : public BodySink {
  public:
   Download(const std::u16string& path, const FetchOptions& options)
-      : file_(path), onBegin_(options.onBodyBegins) {
+      : file_(path, !options.bodyChecks.empty()), onBegin_(options.onBodyBegins) {
     for (const BodyCheckFactory& makeCheck : options.bodyChecks) checks_.push_back(makeCheck());
   }
   void Begin() override {

@@ -22,24 +22,25 @@ constexpr auto kReplaceRetryEvery = std::chrono::milliseconds(100);
 
 }  // namespace
 
-StagedFile::StagedFile(std::u16string target) : target_(std::move(target)) {}
+StagedFile::StagedFile(std::u16string target, bool onlyToAFile)
+    : target_(std::move(target)), onlyToAFile_(onlyToAFile) {}
 
 StagedFile::~StagedFile() {
   Discard();
 }
 
 void StagedFile::Discard() {
-  file_.Close();
-  if (removable_) platform::RemoveFile(staging_);
-  removable_ = false;
+  direct_.Close();
+  staging_.Discard();
 }
 
 void StagedFile::Begin() {
   if (!platform::IsFileOrNothing(target_)) {
+    if (onlyToAFile_) ThrowCreateError(target_, platform::AccessDeniedText());
     // Never removed on failure: a device must keep being the device.
     platform::FileCreation creation = platform::CreateOutputFile(target_);
     if (!creation.file.IsOpen()) ThrowCreateError(target_, creation.errorText);
-    file_ = std::move(creation.file);
+    direct_ = std::move(creation.file);
     begun_ = true;
     return;
   }
@@ -49,37 +50,35 @@ void StagedFile::Begin() {
   if (std::optional<std::u16string> reason = platform::WhyNotReplaceable(target_)) {
     ThrowCreateError(target_, *reason);
   }
-  staging_ = StagingPath(target_);
-  platform::FileCreation creation = platform::CreateFreshFile(staging_);
+  platform::StagingCreation creation = platform::CreateStagingFile(StagingPath(target_), true);
   if (!creation.file.IsOpen()) ThrowCreateError(target_, creation.errorText);
-  file_ = std::move(creation.file);
+  staging_ = std::move(creation.file);
   begun_ = true;
-  removable_ = true;
 }
 
 void StagedFile::Write(std::span<const char> bytes) {
-  if (!file_.Write(bytes.data(), bytes.size())) {
+  const bool written = direct_.IsOpen() ? direct_.Write(bytes.data(), bytes.size())
+                                        : staging_.Write(bytes.data(), bytes.size());
+  if (!written) {
     Discard();
     throw EWriteError(u"Stream write error");
   }
 }
 
-// No flush before the rename: a run that is killed leaves its bytes with the system, which
+// No flush before the replace: a run that is killed leaves its bytes with the system, which
 // writes them out; only a power cut can cost them, and every file this client saves is fetched
 // anew by its next run before it is used.
 void StagedFile::Commit() {
-  if (!begun_ || !file_.Close()) {
+  const bool kept = direct_.IsOpen() ? direct_.Close() : staging_.IsOpen() && staging_.Finish();
+  if (!begun_ || !kept) {
     Discard();
     throw EWriteError(u"Stream write error");
   }
-  if (!removable_) return;
+  if (!staging_.IsOpen()) return;
   const auto giveUp = std::chrono::steady_clock::now() + kReplaceRetryFor;
   for (;;) {
-    const platform::FileReplacement replacement = platform::ReplaceWith(staging_, target_);
-    if (replacement.replaced) {
-      removable_ = false;
-      return;
-    }
+    const platform::FileReplacement replacement = staging_.Replace(target_);
+    if (replacement.replaced) return;
     if (!replacement.transient || std::chrono::steady_clock::now() >= giveUp) {
       Discard();
       // The cause that a plain create would have met, where there is one: another program that

@@ -11,15 +11,17 @@ namespace vanto::net {
 
 class StagedFile {
  public:
-  explicit StagedFile(std::u16string target);
+  // `onlyToAFile`: a target that is a folder or a device is refused before any byte is written,
+  // as where the body is judged once complete, a device would have had it already.
+  StagedFile(std::u16string target, bool onlyToAFile);
   // A staging file that was begun and never committed is removed: it never outlives a failure,
   // and a target that is a file is as it was. (A device written directly has had the bytes.)
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  // Makes the staging file anew, or opens a folder or device at the target to write into it
-  // directly (a rename must never take its place). Raises EFCreateError naming the target.
+  // Makes the staging file, or opens a folder or device at the target to write into it directly
+  // (a rename must never take its place). Raises EFCreateError naming the target.
   void Begin();
   // Raises EWriteError at the first write the platform refuses.
   void Write(std::span<const char> bytes);
@@ -31,10 +33,10 @@ class StagedFile {
   void Discard();
 
   std::u16string target_;
-  std::u16string staging_;  // empty while nothing is begun, and when the target is written directly
-  platform::OutputFile file_;
+  bool onlyToAFile_;
+  platform::OutputFile direct_;  // a folder or device at the target, written directly
+  platform::StagingFile staging_;
   bool begun_ = false;
-  bool removable_ = false;  // an ordinary file of ours that is not the target yet
 };
 
 }  // namespace vanto::net

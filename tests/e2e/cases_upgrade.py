@@ -443,22 +443,41 @@ def installer_held_open(run):
         hold.release()
 
 
+@contextlib.contextmanager
+def staging_file_held_open(run):
+    """The staging file open, unshared, in another program, as another run of the client holds
+    the one it is writing; ending it leaves the file, as a run killed while saving does."""
+    place_older_installer(run)
+    staging = os.path.join(run.temp_dir, INSTALLER + ".part")
+    with open(staging, "wb") as out:
+        out.write(b"half of another run's download")
+    hold = run.probe.hold_file(staging)
+    try:
+        yield hold.release
+    finally:
+        hold.release()
+
+
+# The reason is the system's own words for the cause, another program's open file: a sharing
+# violation (Wine's words, or Windows'), not a matter of rights.
+SHARING_VIOLATION = (r'Cannot create file "C:\\.*\\vanto\\Temp\\' + re.escape(INSTALLER) +
+                     r'"\. (Sharing violation|The process cannot access the file because it is '
+                     r'being used by another process)\.')
+
 # The machine refuses the installer's save: (case, the fault, the box text as a pattern, whether
-# the fault is then ended and the step retried, or the window closed). The older installer of that
-# name is kept whole, and no staging file is left.
+# the fault is then ended and the step retried, or the window closed, what else the download
+# folder holds after the failure). The older installer of that name is kept whole, and no staging
+# file of this run is left.
 SAVE_REFUSED = [
-    ("disk-full-then-retry", full_disk, re.escape("Stream write error."), True),
-    ("disk-full-then-close", full_disk, re.escape("Stream write error."), False),
-    # The reason is the system's own words for the cause, another program's open file: a
-    # sharing violation (Wine's words, or Windows'), not a matter of rights.
-    ("installer-held-open-then-retry", installer_held_open,
-     r'Cannot create file "C:\\.*\\vanto\\Temp\\' + re.escape(INSTALLER) + r'"\. '
-     r'(Sharing violation|The process cannot access the file because it is being used by '
-     r'another process)\.', True),
+    ("disk-full-then-retry", full_disk, re.escape("Stream write error."), True, []),
+    ("disk-full-then-close", full_disk, re.escape("Stream write error."), False, []),
+    ("installer-held-open-then-retry", installer_held_open, SHARING_VIOLATION, True, []),
+    ("staging-file-held-open-then-retry", staging_file_held_open, SHARING_VIOLATION, True,
+     [INSTALLER + ".part"]),
 ]
 
 
-def save_refused(run, fault, box_text, retry):
+def save_refused(run, fault, box_text, retry, left):
     with fault(run) as end_fault:
         run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": run.serve("2.0")})
         run.start()
@@ -467,7 +486,7 @@ def save_refused(run, fault, box_text, retry):
         check(re.fullmatch(box_text, text, re.S), f"error text {text!r}")
         upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
         check(upgrade, "the upgrade window is not visible behind the box")
-        check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, "newvanto.ini"]),
+        check_equal(sorted(names_in(run.temp_dir)), sorted([INSTALLER, "newvanto.ini"] + left),
                     "download folder after the failure")
         with open(os.path.join(run.temp_dir, INSTALLER), "rb") as older:
             check(older.read() == OLDER_INSTALLER, "the older installer was not kept whole")
@@ -543,8 +562,8 @@ CASES = (
      for name, exe_dir, served, saved in EXE_DIR_ELSEWHERE] +
     [(name, lambda run, p=path, v=ver, s=stale: killed_then_run_again(run, p, v, s))
      for name, path, ver, stale in KILLED_RUNS] +
-    [(name, lambda run, f=fault, t=text, r=retry: save_refused(run, f, t, r))
-     for name, fault, text, retry in SAVE_REFUSED] +
+    [(name, lambda run, f=fault, t=text, r=retry, l=left: save_refused(run, f, t, r, l))
+     for name, fault, text, retry, left in SAVE_REFUSED] +
     [(name, lambda run, p=path, n=named: upgrade_from_documents(run, p, n))
      for name, path, named in DOCUMENTS_FOLDERS])
 SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -66,6 +67,23 @@ std::optional<Failure> Fetch(const std::u16string& url, const std::u16string& pa
   if (got.kind.empty()) return std::nullopt;
   return Failure{got.kind, got.message, got.number};
 }
+
+// The platform's own words for a refusal, where the platform has that case: a reason that is
+// not known on this platform is only checked to be there.
+struct Reason {
+  const char* windows = nullptr;
+  const char* wine = nullptr;
+  const char* posix = nullptr;
+
+  const char* Here() const {
+    if (!kOnWindows) return posix;
+    return test::RunningUnderWine() ? wine : windows;
+  }
+};
+constexpr Reason kSharingViolation{
+    "The process cannot access the file because it is being used by another process",
+    "Sharing violation", nullptr};
+constexpr Reason kAccessDenied{"Access is denied", "Access denied", "Permission denied"};
 
 class FetchTest : public ::testing::Test {
  protected:
@@ -224,10 +242,14 @@ TEST_F(FetchTest, RelativePathInTheCreationMessageIsMadeAbsolute) {
 // status never meets a folder that cannot be written, and a download that cannot be saved fails
 // at once instead of after a body that is never complete.
 TEST_F(FetchTest, TheFileIsMadeAfterTheHeadAndBeforeTheBody) {
+  const std::u16string device = kOnWindows ? dir_.File(u"NUL") : u"/dev/null";
   const struct {
     const char* name;
     ServerScript script;
     std::string expectedKind;
+    std::u16string target = {};  // empty: a file in a folder that does not exist
+    bool checked = false;        // a body check judges the whole body once it is complete
+    Reason reason = {};
   } cases[] = {
       {"404", ServerScript().Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"),
        "EIdHTTPProtocolException"},
@@ -241,6 +263,10 @@ TEST_F(FetchTest, TheFileIsMadeAfterTheHeadAndBeforeTheBody) {
            .Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")
            .EndWith(ServerScript::Ending::kHoldOpen),
        "EFCreateError"},
+      // A device would have had the body before the check could refuse it.
+      {"device with a body check",
+       ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew"), "EFCreateError",
+       device, true, kAccessDenied},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -249,11 +275,22 @@ TEST_F(FetchTest, TheFileIsMadeAfterTheHeadAndBeforeTheBody) {
     FetchOptions options;
     options.readTimeoutMs = 5000;
     options.maxBodyBytes = 200;
+    size_t checked = 0;
+    if (c.checked) {
+      options.bodyChecks.push_back(
+          test::WholeBodyCheck([&](const std::string& body) { checked += body.size(); }));
+    }
+    const std::u16string target = c.target.empty() ? dir_.File(u"no-such-folder/f.txt") : c.target;
     const auto started = std::chrono::steady_clock::now();
-    const auto failure =
-        Fetch(U16(server.BaseUrl() + "f"), dir_.File(u"no-such-folder/f.txt"), options);
+    const auto failure = Fetch(U16(server.BaseUrl() + "f"), target, options);
     ASSERT_TRUE(failure);
     EXPECT_EQ(c.expectedKind, failure->kind) << failure->message;
+    if (c.reason.Here() != nullptr) {
+      EXPECT_EQ(
+          "Cannot create file \"" + U8(platform::FullPathName(target)) + "\". " + c.reason.Here(),
+          failure->message);
+    }
+    EXPECT_EQ(0u, checked);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(4000));
   }
   EXPECT_EQ(std::vector<std::string>{}, test::NamesIn(dir_.Path()));
@@ -308,26 +345,25 @@ TEST(StagingPath, StaysBesideTheTargetAndWithinTheNameLimit) {
   }
 }
 
-// The platform's own words for a create that another program's open file refuses.
-std::string SharingViolationText() {
-#ifdef _WIN32
-  wchar_t text[512] = {};
-  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 ERROR_SHARING_VIOLATION, 0, text, 512, nullptr);
-  std::string reason = U8(reinterpret_cast<const char16_t*>(text));
-  while (!reason.empty() &&
-         (static_cast<unsigned char>(reason.back()) <= ' ' || reason.back() == '.')) {
-    reason.pop_back();
-  }
-  return reason;
-#else
-  return "";
-#endif
+bool IsWritable(const std::u16string& path) {
+  const auto perms = std::filesystem::status(std::filesystem::path(path)).permissions();
+  return (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
 }
 
 // The older file takes the new one's place only when the new one is whole; whatever stands in
 // the way, the error names the file the user knows, and the folder holds nothing more after.
-enum class AtStaging { kNothing, kStaleFile, kReadOnlyFile, kFolder, kLinkToNull, kLinkElsewhere };
+// Windows removes what stands at the staging name before it makes its own file there; elsewhere
+// the staging file has no name of its own until it replaces the target, and whatever stands at
+// the staging name is left as it was.
+enum class AtStaging {
+  kNothing,
+  kStaleFile,
+  kReadOnlyFile,
+  kFolder,
+  kLinkToNull,
+  kLinkElsewhere,
+  kHardLinkToReadOnly
+};
 
 bool IsLink(AtStaging at) {
   return at == AtStaging::kLinkToNull || at == AtStaging::kLinkElsewhere;
@@ -342,24 +378,33 @@ void ReplaceTheOlderFile(bool links) {
     bool expectSaved;
     size_t targetNameLength;  // 0: "setup.exe"
     bool nearMaxPath;         // the target's path 259 characters long, the staging file's more
-    std::string reason;       // the platform's reason when not saved, if known
+    Reason reason;            // the platform's reason when not saved
   } cases[] = {
-      {"plain", AtStaging::kNothing, false, true, 0, false, ""},
-      {"stale staging file is replaced", AtStaging::kStaleFile, false, true, 0, false, ""},
-      {"read-only stale staging file is replaced", AtStaging::kReadOnlyFile, false, true, 0, false,
-       ""},
-      {"staging name taken by a folder", AtStaging::kFolder, false, false, 0, false, ""},
+      {"plain", AtStaging::kNothing, false, true, 0, false, {}},
+      {"stale staging file is replaced", AtStaging::kStaleFile, false, true, 0, false, {}},
+      // Windows refuses to delete a read-only file; the leftover is removed all the same.
+      {"read-only stale staging file is replaced",
+       AtStaging::kReadOnlyFile,
+       false,
+       true,
+       0,
+       false,
+       {}},
+      {"staging name taken by a folder", AtStaging::kFolder, false, !kOnWindows, 0, false, {}},
       // A link at the staging name is removed, never written through: the writes would vanish
       // (or land elsewhere) and the empty file would then take the older one's place.
-      {"staging name links to a device", AtStaging::kLinkToNull, false, true, 0, false, ""},
-      {"staging name links to another file", AtStaging::kLinkElsewhere, false, true, 0, false, ""},
+      {"staging name links to a device", AtStaging::kLinkToNull, false, true, 0, false, {}},
+      {"staging name links to another file", AtStaging::kLinkElsewhere, false, true, 0, false, {}},
+      // A read-only file's attributes belong to all of its names: clearing them to remove the
+      // leftover would make the file elsewhere writable. Windows refuses the save instead.
+      {"staging name a hard link to a read-only file", AtStaging::kHardLinkToReadOnly, false,
+       !kOnWindows, 0, false, kAccessDenied},
       // Only Windows refuses to replace a file that is open without sharing; it says why.
-      {"older file held open", AtStaging::kNothing, true, !kOnWindows, 0, false,
-       SharingViolationText()},
-      {"staging file past MAX_PATH", AtStaging::kStaleFile, false, true, 0, true, ""},
+      {"older file held open", AtStaging::kNothing, true, !kOnWindows, 0, false, kSharingViolation},
+      {"staging file past MAX_PATH", AtStaging::kStaleFile, false, true, 0, true, {}},
       // The staging name stays within the name limit, however long the target's.
-      {"name of 251 characters", AtStaging::kNothing, false, true, 251, false, ""},
-      {"name of 255 characters", AtStaging::kStaleFile, false, true, 255, false, ""},
+      {"name of 251 characters", AtStaging::kNothing, false, true, 251, false, {}},
+      {"name of 255 characters", AtStaging::kStaleFile, false, true, 255, false, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -403,7 +448,19 @@ void ReplaceTheOlderFile(bool links) {
         std::filesystem::create_symlink(std::filesystem::path(other),
                                         std::filesystem::path(staging));
         break;
+      case AtStaging::kHardLinkToReadOnly:
+        std::filesystem::create_hard_link(std::filesystem::path(other),
+                                          std::filesystem::path(staging));
+        std::filesystem::permissions(std::filesystem::path(other),
+                                     std::filesystem::perms::owner_read);
+        break;
     }
+    const bool somethingAtStaging = c.atStaging != AtStaging::kNothing;
+    const auto ReadStaging = [&] {
+      return c.atStaging == AtStaging::kFolder ? std::string() : test::ReadFileBytes(staging);
+    };
+    const std::string atStagingBefore = ReadStaging();
+    const bool otherWritable = IsWritable(other);
     const auto failure = Fetch(U16(server.BaseUrl() + "setup.exe"), path);
     holder.reset();
     std::vector<std::string> expectedNames{U8(std::filesystem::path(path).filename().u16string())};
@@ -417,17 +474,27 @@ void ReplaceTheOlderFile(bool links) {
           "Cannot create file \"" + U8(platform::FullPathName(path)) + "\". ";
       EXPECT_EQ(prefix, failure->message.substr(0, prefix.size()));
       EXPECT_GT(failure->message.size(), prefix.size());
-      if (!c.reason.empty()) {
-        EXPECT_EQ(prefix + c.reason, failure->message);
+      if (c.reason.Here() != nullptr) {
+        EXPECT_EQ(prefix + c.reason.Here(), failure->message);
       }
       EXPECT_EQ("old", test::ReadFileBytes(path));
-      if (c.atStaging == AtStaging::kFolder) {
-        expectedNames.push_back(U8(std::filesystem::path(staging).filename().u16string()));
-      }
+    }
+    const bool leftAlone = somethingAtStaging && (!kOnWindows || !c.expectSaved);
+    if (leftAlone) {
+      expectedNames.push_back(U8(std::filesystem::path(staging).filename().u16string()));
+      EXPECT_EQ(atStagingBefore, ReadStaging());
     }
     std::sort(expectedNames.begin(), expectedNames.end());
     EXPECT_EQ(expectedNames, test::NamesIn(dir.Path()));
     EXPECT_EQ("other", test::ReadFileBytes(other));
+    EXPECT_EQ(otherWritable, IsWritable(other));
+    // So that the folders can be removed; never through a symbolic link to a device.
+    for (const std::u16string& made : {staging, other}) {
+      if (IsLink(c.atStaging)) break;
+      std::error_code ignored;
+      std::filesystem::permissions(std::filesystem::path(made), std::filesystem::perms::owner_all,
+                                   ignored);
+    }
   }
 }
 TEST_F(FetchTest, ReplacingTheOlderFile) {
@@ -439,49 +506,105 @@ TEST_F(FetchTest, LinkAtTheStagingNameIsRemoved) {
   ReplaceTheOlderFile(true);
 }
 
-// A replace that another program refuses for a moment (a scanner opening the fresh file, an
-// installer closing) is tried again for about two seconds; past that the platform's reason shows.
+// What other programs do while a download is written. A replace that another program refuses
+// for a moment (a scanner opening the fresh file, an installer closing) is tried again for about
+// two seconds; past that the platform's reason shows. Nothing put at the staging name meanwhile
+// becomes the target, and of two saves of one target each either fails or, when it reports
+// success, leaves the target holding its own whole body.
+enum class MidDownload { kHoldTarget, kFileAtStagingName, kSecondSave };
+
 TEST_F(FetchTest, ReplaceRefusedForAMoment) {
-  if (!kOnWindows) GTEST_SKIP() << "only Windows refuses to replace a file that is open";
   const struct {
     const char* name;
-    int holdMs;  // from the moment the staging file appears
+    MidDownload what;
+    int holdMs;  // kHoldTarget: from the moment the body begins
+    bool onlyWindows;
     bool expectSaved;
+    Reason reason;
   } cases[] = {
-      {"released within the retries", 900, true},
-      {"held past them", 4000, false},
+      // Only Windows refuses to replace a file that is open.
+      {"released within the retries", MidDownload::kHoldTarget, 900, true, true, {}},
+      {"held past them", MidDownload::kHoldTarget, 4000, true, false, kSharingViolation},
+      {"a file put at the staging name", MidDownload::kFileAtStagingName, 0, false, true, {}},
+      {"a second save of the same target", MidDownload::kSecondSave, 0, false, true, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.onlyWindows && !kOnWindows) continue;
     test::TempDir dir;
     const std::u16string path = dir.File(u"setup.exe");
     test::WriteFileBytes(path, "old");
     ScriptedServer server;
     server.AddScript(
-        ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nne").Pause(300).Send("w"));
-    std::thread holder([&] {
+        ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nne").Pause(700).Send("w"));
+    ScriptedServer secondServer;
+    secondServer.AddScript(ServerScript()
+                               .Send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nse")
+                               .Pause(1500)
+                               .Send("cond"));
+    std::optional<Failure> secondFailure;
+    std::string targetAfterSecond;
+    std::atomic<bool> begun{false};
+    FetchOptions options;
+    options.onBodyBegins = [&] { begun = true; };
+    std::thread other([&] {
       const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (!test::FileExists(StagingPath(path)) && std::chrono::steady_clock::now() < giveUp) {
+      while (!begun && std::chrono::steady_clock::now() < giveUp) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
-      platform::FileCreation held = platform::CreateOutputFile(path);
-      std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMs));
+      // The first part of the body is written by now.
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      switch (c.what) {
+        case MidDownload::kHoldTarget: {
+          platform::FileCreation held = platform::CreateOutputFile(path);
+          std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMs));
+          break;
+        }
+        case MidDownload::kFileAtStagingName: {
+          const std::u16string intruder = dir.File(u"intruder");
+          test::WriteFileBytes(intruder, "bad");
+          std::error_code refused;  // Windows refuses to replace the open staging file
+          std::filesystem::rename(std::filesystem::path(intruder),
+                                  std::filesystem::path(StagingPath(path)), refused);
+          break;
+        }
+        case MidDownload::kSecondSave:
+          secondFailure = Fetch(U16(secondServer.BaseUrl() + "setup.exe"), path);
+          targetAfterSecond = test::ReadFileBytes(path);
+          break;
+      }
     });
     const auto started = std::chrono::steady_clock::now();
-    const auto failure = Fetch(U16(server.BaseUrl() + "setup.exe"), path);
+    const auto failure = Fetch(U16(server.BaseUrl() + "setup.exe"), path, options);
     const auto took = std::chrono::steady_clock::now() - started;
-    holder.join();
+    const std::string targetAfterFirst = test::ReadFileBytes(path);
+    other.join();
     if (c.expectSaved) {
       EXPECT_FALSE(failure) << failure->message;
-      EXPECT_EQ("new", test::ReadFileBytes(path));
+      EXPECT_EQ("new", targetAfterFirst);
     } else {
       ASSERT_TRUE(failure);
-      EXPECT_EQ("Cannot create file \"" + U8(platform::FullPathName(path)) + "\". " +
-                    SharingViolationText(),
-                failure->message);
+      EXPECT_EQ(
+          "Cannot create file \"" + U8(platform::FullPathName(path)) + "\". " + c.reason.Here(),
+          failure->message);
       EXPECT_GE(took, std::chrono::milliseconds(1800));
     }
-    EXPECT_EQ(std::vector<std::string>{"setup.exe"}, test::NamesIn(dir.Path()));
+    if (c.what == MidDownload::kSecondSave) {
+      // Windows: the second run cannot remove the staging file of the first.
+      if (kOnWindows) {
+        ASSERT_TRUE(secondFailure);
+        EXPECT_EQ("Cannot create file \"" + U8(platform::FullPathName(path)) + "\". " +
+                      kSharingViolation.Here(),
+                  secondFailure->message);
+      } else {
+        EXPECT_FALSE(secondFailure) << secondFailure->message;
+        EXPECT_EQ("second", targetAfterSecond);
+      }
+    }
+    std::vector<std::string> names = test::NamesIn(dir.Path());
+    names.erase(std::remove(names.begin(), names.end(), "intruder"), names.end());
+    names.erase(std::remove(names.begin(), names.end(), "setup.exe.part"), names.end());
+    EXPECT_EQ(std::vector<std::string>{"setup.exe"}, names);
   }
 }
 
