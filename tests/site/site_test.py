@@ -12,8 +12,10 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import web_servers  # noqa: E402
@@ -63,6 +65,27 @@ REFUSALS = [
     ("empty installer", {"installer": "empty.exe"}, ": is empty"),
     ("public key as signing key", {"--key": "test-public.pem"}, 'key "'),
     ("P-384 key", {"--key": "p384-private.pem"}, "not an ECDSA P-256"),
+]
+
+
+# make in a folder where something already stands: (name, what the folder holds before, how make
+# runs, exit code, what the folder must hold after). Whatever make did not write stays as it was.
+OUTSIDE = b"a file outside the site"
+OLDER = {INSTALLER: b"older installer", "newvanto.ini": b"older information file"}
+MAKE_FOLDERS = [
+    ("link at the installer's staging name", {INSTALLER + ".part": ("link", "outside.bin")}, {}, 1,
+     {INSTALLER + ".part": ("link", "outside.bin")}),
+    ("vendor's own file at a staging name", {"newvanto.ini.part": b"the vendor's own"}, {}, 1,
+     {"newvanto.ini.part": b"the vendor's own"}),
+    ("link at the installer's name when make fails",
+     {INSTALLER: ("link", "outside.bin"), "newvanto.ini": "folder"}, {}, 1,
+     {INSTALLER: ("link", "outside.bin"), "newvanto.ini": "folder"}),
+    ("link at the installer's name is replaced, not written through",
+     {INSTALLER: ("link", "outside.bin")}, {}, 0, {INSTALLER: "installer", "newvanto.ini": "any"}),
+    ("SIGTERM undoes the run", OLDER, {"signal": signal.SIGTERM}, -signal.SIGTERM, OLDER),
+    ("SIGINT undoes the run", OLDER, {"signal": signal.SIGINT}, -signal.SIGINT, OLDER),
+    ("installer read once for the copy and the signature", {}, {"fifo": True}, 0,
+     {INSTALLER: "installer", "newvanto.ini": "any"}),
 ]
 
 
@@ -197,6 +220,82 @@ def refusals(suite):
     with open(os.path.join(work, "out-korean", "newvanto.ini"), "rb") as info:
         head = info.read(2)
     suite.case("Korean text makes a UTF-16 file", rc == 0 and head == b"\xff\xfe", out)
+    make_folder_cases(suite)
+
+
+def make_folder_cases(suite):
+    work = suite.args.work
+    outside = os.path.join(work, "outside.bin")
+    for number, (name, before, how, status, after) in enumerate(MAKE_FOLDERS):
+        out = os.path.join(work, "folder%d" % number)
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        write(outside, OUTSIDE)
+        for entry, what in before.items():
+            path = os.path.join(out, entry)
+            if what == "folder":
+                os.mkdir(path)
+            elif isinstance(what, tuple):
+                os.symlink(os.path.join(work, what[1]), path)
+            else:
+                write(path, what)
+        installer = os.path.join(work, "in", INSTALLER)
+        opens = []
+        if how.get("fifo"):
+            # A FIFO gives its bytes to one open only, as an installer still being written gives
+            # other bytes to each read: a second read waits for good.
+            installer = os.path.join(work, "fifo", INSTALLER)
+            os.makedirs(os.path.dirname(installer), exist_ok=True)
+            if os.path.exists(installer):
+                os.remove(installer)
+            os.mkfifo(installer)
+
+            def feed():
+                with open(installer, "wb") as fifo:
+                    opens.append(True)
+                    fifo.write(installer_bytes())
+            feeder = threading.Thread(target=feed, daemon=True)
+            feeder.start()
+        args = [suite.args.site, "make", "--version", "2.0", "--installer", installer,
+                "--server-dir", "http://127.0.0.1:1/vanto/",
+                "--key", os.path.join(suite.args.keys, "test-private.pem"), out]
+        held = how.get("signal")
+
+        def pending_signal():
+            # Raised before make starts and held across exec: make meets it as soon as it looks.
+            signal.pthread_sigmask(signal.SIG_BLOCK, [held])
+            os.kill(os.getpid(), held)
+        try:
+            done = subprocess.run(args, capture_output=True, timeout=30,
+                                  preexec_fn=pending_signal if held else None)
+            rc, report = done.returncode, done.stdout.decode() + done.stderr.decode()
+        except subprocess.TimeoutExpired:
+            rc, report = None, "make did not end"
+        read_by_make = len(opens)
+        if how.get("fifo"):
+            feeder.join(5)
+        found = {}
+        for entry in sorted(os.listdir(out)):
+            path = os.path.join(out, entry)
+            if os.path.islink(path):
+                found[entry] = ("link", os.path.basename(os.readlink(path)))
+            elif os.path.isdir(path):
+                found[entry] = "folder" if not os.listdir(path) else sorted(os.listdir(path))
+            else:
+                with open(path, "rb") as source:
+                    content = source.read()
+                found[entry] = "installer" if content == installer_bytes() else \
+                    "%d bytes" % len(content) if len(content) > 100 else content
+        expected = {entry: found.get(entry, "missing") if what == "any" else what
+                    for entry, what in after.items()}
+        with open(outside, "rb") as source:
+            outside_kept = source.read() == OUTSIDE
+        suite.case("make in a folder: " + name,
+                   rc == status and found == expected and outside_kept and
+                   (not how.get("fifo") or read_by_make == 1),
+                   "rc %s (expected %d), folder %r (expected %r), outside kept: %s, installer "
+                   "opened %d times\n%s" % (rc, status, found, expected, outside_kept,
+                                            read_by_make, report))
 
 
 def served_site(suite, root, base, folder, installer=None):
