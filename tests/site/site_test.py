@@ -10,9 +10,12 @@ on nginx) and wants the same exit code and verdict from both."""
 
 import argparse
 import os
+import re
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import web_servers  # noqa: E402
@@ -62,6 +65,27 @@ REFUSALS = [
     ("empty installer", {"installer": "empty.exe"}, ": is empty"),
     ("public key as signing key", {"--key": "test-public.pem"}, 'key "'),
     ("P-384 key", {"--key": "p384-private.pem"}, "not an ECDSA P-256"),
+]
+
+
+# make in a folder where something already stands: (name, what the folder holds before, how make
+# runs, exit code, what the folder must hold after). Whatever make did not write stays as it was.
+OUTSIDE = b"a file outside the site"
+OLDER = {INSTALLER: b"older installer", "newvanto.ini": b"older information file"}
+MAKE_FOLDERS = [
+    ("link at the installer's staging name", {INSTALLER + ".part": ("link", "outside.bin")}, {}, 1,
+     {INSTALLER + ".part": ("link", "outside.bin")}),
+    ("vendor's own file at a staging name", {"newvanto.ini.part": b"the vendor's own"}, {}, 1,
+     {"newvanto.ini.part": b"the vendor's own"}),
+    ("link at the installer's name when make fails",
+     {INSTALLER: ("link", "outside.bin"), "newvanto.ini": "folder"}, {}, 1,
+     {INSTALLER: ("link", "outside.bin"), "newvanto.ini": "folder"}),
+    ("link at the installer's name is replaced, not written through",
+     {INSTALLER: ("link", "outside.bin")}, {}, 0, {INSTALLER: "installer", "newvanto.ini": "any"}),
+    ("SIGTERM undoes the run", OLDER, {"signal": signal.SIGTERM}, -signal.SIGTERM, OLDER),
+    ("SIGINT undoes the run", OLDER, {"signal": signal.SIGINT}, -signal.SIGINT, OLDER),
+    ("installer read once for the copy and the signature", {}, {"fifo": True}, 0,
+     {INSTALLER: "installer", "newvanto.ini": "any"}),
 ]
 
 
@@ -196,6 +220,82 @@ def refusals(suite):
     with open(os.path.join(work, "out-korean", "newvanto.ini"), "rb") as info:
         head = info.read(2)
     suite.case("Korean text makes a UTF-16 file", rc == 0 and head == b"\xff\xfe", out)
+    make_folder_cases(suite)
+
+
+def make_folder_cases(suite):
+    work = suite.args.work
+    outside = os.path.join(work, "outside.bin")
+    for number, (name, before, how, status, after) in enumerate(MAKE_FOLDERS):
+        out = os.path.join(work, "folder%d" % number)
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        write(outside, OUTSIDE)
+        for entry, what in before.items():
+            path = os.path.join(out, entry)
+            if what == "folder":
+                os.mkdir(path)
+            elif isinstance(what, tuple):
+                os.symlink(os.path.join(work, what[1]), path)
+            else:
+                write(path, what)
+        installer = os.path.join(work, "in", INSTALLER)
+        opens = []
+        if how.get("fifo"):
+            # A FIFO gives its bytes to one open only, as an installer still being written gives
+            # other bytes to each read: a second read waits for good.
+            installer = os.path.join(work, "fifo", INSTALLER)
+            os.makedirs(os.path.dirname(installer), exist_ok=True)
+            if os.path.exists(installer):
+                os.remove(installer)
+            os.mkfifo(installer)
+
+            def feed():
+                with open(installer, "wb") as fifo:
+                    opens.append(True)
+                    fifo.write(installer_bytes())
+            feeder = threading.Thread(target=feed, daemon=True)
+            feeder.start()
+        args = [suite.args.site, "make", "--version", "2.0", "--installer", installer,
+                "--server-dir", "http://127.0.0.1:1/vanto/",
+                "--key", os.path.join(suite.args.keys, "test-private.pem"), out]
+        held = how.get("signal")
+
+        def pending_signal():
+            # Raised before make starts and held across exec: make meets it as soon as it looks.
+            signal.pthread_sigmask(signal.SIG_BLOCK, [held])
+            os.kill(os.getpid(), held)
+        try:
+            done = subprocess.run(args, capture_output=True, timeout=30,
+                                  preexec_fn=pending_signal if held else None)
+            rc, report = done.returncode, done.stdout.decode() + done.stderr.decode()
+        except subprocess.TimeoutExpired:
+            rc, report = None, "make did not end"
+        read_by_make = len(opens)
+        if how.get("fifo"):
+            feeder.join(5)
+        found = {}
+        for entry in sorted(os.listdir(out)):
+            path = os.path.join(out, entry)
+            if os.path.islink(path):
+                found[entry] = ("link", os.path.basename(os.readlink(path)))
+            elif os.path.isdir(path):
+                found[entry] = "folder" if not os.listdir(path) else sorted(os.listdir(path))
+            else:
+                with open(path, "rb") as source:
+                    content = source.read()
+                found[entry] = "installer" if content == installer_bytes() else \
+                    "%d bytes" % len(content) if len(content) > 100 else content
+        expected = {entry: found.get(entry, "missing") if what == "any" else what
+                    for entry, what in after.items()}
+        with open(outside, "rb") as source:
+            outside_kept = source.read() == OUTSIDE
+        suite.case("make in a folder: " + name,
+                   rc == status and found == expected and outside_kept and
+                   (not how.get("fifo") or read_by_make == 1),
+                   "rc %s (expected %d), folder %r (expected %r), outside kept: %s, installer "
+                   "opened %d times\n%s" % (rc, status, found, expected, outside_kept,
+                                            read_by_make, report))
 
 
 def served_site(suite, root, base, folder, installer=None):
@@ -229,19 +329,42 @@ def relabel(site, root):
     write(info_path, text)
 
 
-def exe_dir(name, served_as):
-    """ExeDir set to `name` by hand (make refuses such names), and the installer moved to where
-    the server finds what the client asks for: `served_as`, relative to the site folder."""
+def exe_dir(name, served_as, deeper="", encoding="utf-8"):
+    """ExeDir set to `name` by hand (make refuses such names), written in `encoding` without a
+    byte-order mark, and the installer moved to where the server finds what the client asks for:
+    `served_as`, relative to the site folder and the folders `deeper` that ServerDir is given, so
+    that a name climbing out of the download folder stays inside the server's root. The end-to-end
+    table runs every such row on the client: it reads `name`, `served_as` and `deeper`."""
     def spoil(site, root):
         info_path = os.path.join(site, "newvanto.ini")
         with open(info_path, "rb") as info:
             text = info.read().replace(b"ExeDir=" + INSTALLER.encode(),
-                                       b"ExeDir=" + name.encode())
+                                       b"ExeDir=" + name.encode(encoding))
+        if deeper:
+            text = re.sub(rb"(ServerDir=[^\r\n]*/)", lambda m: m.group(1) + deeper.encode() + b"/",
+                          text)
         write(info_path, text)
-        target = os.path.normpath(os.path.join(site, served_as))
+        target = os.path.normpath(os.path.join(site, deeper, served_as))
         os.makedirs(os.path.dirname(target), exist_ok=True)
         os.rename(os.path.join(site, INSTALLER), target)
+    spoil.exe_dir, spoil.served_as, spoil.deeper = name, served_as, deeper
     return spoil
+
+
+def replace_info(old, new):
+    def spoil(site, root):
+        info_path = os.path.join(site, "newvanto.ini")
+        with open(info_path, "rb") as info:
+            text = info.read()
+        write(info_path, new if old is None else text.replace(old, new))
+    return spoil
+
+
+def utf8_mark(site, root):
+    info_path = os.path.join(site, "newvanto.ini")
+    with open(info_path, "rb") as info:
+        text = info.read()
+    write(info_path, b"\xef\xbb\xbf" + text)
 
 
 def spoilt_twice(first, second):
@@ -259,7 +382,12 @@ def truncate_file(name):
 
 
 SAVED_ABOVE = "C:\\Users\\USER\\Documents\\vanto\\" + INSTALLER
+TEMP = "C:\\Users\\USER\\Documents\\vanto\\Temp"
 LONG_NAME = "b" * 247 + ".exe"
+PATH_NOT_FOUND = "The system cannot find the path specified."
+A_PATH = "error: ExeDir \"%s\": a path, not a file of the download folder"
+NOT_OPENED = 'the shell starts a program or installer only for ".exe" and ".msi"'
+HTML_PAGE = b"<!DOCTYPE html>\r\n<html><body>The site moved.</body></html>\r\n"
 # Windows cuts no name that it saves; the server decodes "%61" to "a", so that it can serve a
 # file for a name longer than a Linux file system holds.
 TOO_LONG = "%61" * 3 + "a" * 252
@@ -288,11 +416,65 @@ SITES = [
      ['ExeSig = "', "signature: not checked (no --public-key)", "upgrades to"],
      ['ExeSig = ""']),
     ("installer one folder up", exe_dir("..\\" + INSTALLER, "../" + INSTALLER), None,
-     ["--installed", "1.5", "KEY"], 0,
+     ["--installed", "1.5", "KEY"], 1,
      ["GET /{folder}/../%s HTTP/1.1" % INSTALLER,
-      "saved outside the download folder, as " + SAVED_ABOVE, "opens " + SAVED_ABOVE], []),
+      "saved outside the download folder, as " + SAVED_ABOVE, "opens " + SAVED_ABOVE,
+      A_PATH % ("..\\" + INSTALLER)], ["result: a client at 1.5 upgrades"]),
     ("installer one folder up, with a slash", exe_dir("../" + INSTALLER, "../" + INSTALLER),
-     None, ["--installed", "1.5", "KEY"], 0, ["opens " + SAVED_ABOVE], []),
+     None, ["--installed", "1.5", "KEY"], 1,
+     ["opens " + SAVED_ABOVE, A_PATH % ("../" + INSTALLER), "no verdict"], []),
+    ("folder of three dots", exe_dir("...\\" + INSTALLER, ".../" + INSTALLER), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ['"Cannot create file "%s\\...\\%s". %s"' % (TEMP, INSTALLER, PATH_NOT_FOUND)], []),
+    ("folder with a final blank", exe_dir("..\\Temp \\" + INSTALLER, "../Temp /" + INSTALLER),
+     None, ["--installed", "1.5", "KEY"], 1,
+     ['"Cannot create file "%s \\%s". %s"' % (TEMP, INSTALLER, PATH_NOT_FOUND)], []),
+    ("folder with two final dots", exe_dir("..\\Temp..\\" + INSTALLER, "../Temp../" + INSTALLER),
+     None, ["--installed", "1.5", "KEY"], 1, [PATH_NOT_FOUND], ["and opens"]),
+    ("download folder with a final dot", exe_dir("..\\Temp.", "../Temp.", deeper="a"),
+     None,
+     ["--installed", "1.5", "KEY"], 1,
+     ['the box "Cannot create file "%s". Access is denied."' % TEMP], ["opens no installer"]),
+    ("the user's desktop", exe_dir("..\\..\\..\\Desktop\\" + INSTALLER,
+                                   "../../../Desktop/" + INSTALLER, deeper="a/b/c"), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ["opens C:\\Users\\USER\\Desktop\\" + INSTALLER, "error: ExeDir", "no verdict"],
+     [PATH_NOT_FOUND]),
+    ("the public folder", exe_dir("..\\..\\..\\..\\Public\\" + INSTALLER,
+                                  "../../../../Public/" + INSTALLER, deeper="a/b/c/d"), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ["opens C:\\Users\\Public\\" + INSTALLER, "no verdict"], [PATH_NOT_FOUND]),
+    ("device name with another extension", exe_dir("nul.txt", "nul.txt"), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ["Windows 10 takes it for the device NUL, Windows 11 only without an extension"], []),
+    ("no extension", exe_dir("setup", "setup"), None, ["--installed", "1.5", "KEY"], 1,
+     [NOT_OPENED, "no verdict"], []),
+    ("a text file", exe_dir("readme.txt", "readme.txt"), None, ["--installed", "1.5", "KEY"], 1,
+     [NOT_OPENED], []),
+    ("a name too long for the shell", exe_dir("c" * 236 + ".exe", "c" * 236 + ".exe"), None,
+     ["--installed", "1.5", "KEY"], 1, ["240 characters: with a download folder of 120"], []),
+    ("an installer package", exe_dir("Setup.MSI", "Setup.MSI"), None,
+     ["--installed", "1.5", "KEY"], 0, ["opens %s\\Setup.MSI" % TEMP], ["error"]),
+    ("Korean name in UTF-8 without a mark", exe_dir("반토설치.exe", "반토설치.exe"), None,
+     ["--installed", "1.5", "KEY"], 1,
+     ["error: the file is UTF-8 without a byte-order mark", "read as code page 949", " 404 "],
+     ["upgrades to"]),
+    ("Korean name in code page 949", exe_dir("반토설치.exe", "반토설치.exe", encoding="cp949"),
+     None, ["--installed", "1.5", "KEY"], 0,
+     ["GET /{folder}/%EB%B0%98%ED%86%A0%EC%84%A4%EC%B9%98.exe HTTP/1.1",
+      "non-ASCII text without a UTF-16 byte-order mark, read as code page 949"], ["error"]),
+    ("Korean name read in another code page", exe_dir("반토설치.exe", "반토설치.exe", encoding="cp949"),
+     None, ["--installed", "1.5", "KEY", "--code-page", "1252"], 1, [" 404 "], ["%EB%B0%98"]),
+    ("HTML page is not current", replace_info(None, HTML_PAGE), None,
+     ["--installed", "1.5", "--expect-current"], 1,
+     ["no VER in [VANTO_INFO]", "finds nothing to do", "error: --expect-current"], []),
+    ("UTF-8 mark is not current", utf8_mark, None, ["--installed", "2.0", "--expect-current"], 1,
+     ["UTF-8 byte-order mark", "error: --expect-current: no VER"], []),
+    ("VER with an exponent", replace_info(b"VER=2.0", b"VER=2e1"), None, ["--installed", "1.5"],
+     1, ["reads it as 20, but", "no verdict"], ["reads it as 0"]),
+    ("dotted VER is not current", replace_info(b"VER=2.0", b"VER=2.0.1"), None,
+     ["--installed", "1.5", "--expect-current"], 1, ["reads it as 0", "error: --expect-current"],
+     []),
     ("installer in a folder the client lacks", exe_dir("sub\\" + INSTALLER, "sub/" + INSTALLER),
      None, ["--installed", "1.5", "KEY"], 1,
      ["GET /{folder}/sub/%s HTTP/1.1" % INSTALLER,
@@ -302,7 +484,7 @@ SITES = [
      ["the device NUL", "that is \\\\.\\nul", "opens no installer"], ["upgrades to", "box"]),
     ("device name with an extension", exe_dir("con.exe", "con.exe"), None,
      ["--installed", "1.5", "KEY"], 1,
-     ["the device CON", 'the box "Cannot create file "\\\\.\\con". The handle is invalid."'],
+     ["the device CON", "Windows 11 only without an extension", 'the box "Cannot create file "\\\\.\\con". The handle is invalid."'],
      ["opens no installer"]),
     ("printer port with an extension", exe_dir("LPT1.exe", "LPT1.exe"), None,
      ["--installed", "1.5", "KEY"], 1,
@@ -314,8 +496,9 @@ SITES = [
     ("device name with a colon", exe_dir("nul:", "nul:"), None, ["--installed", "1.5", "KEY"], 1,
      ["the device NUL", "opens no installer"], ["upgrades to", "box"]),
     ("folder with a final dot", exe_dir("..\\Temp.\\" + INSTALLER, "../Temp./" + INSTALLER),
-     None, ["--installed", "1.5", "KEY"], 0,
-     ["opens C:\\Users\\USER\\Documents\\vanto\\Temp\\" + INSTALLER], ["outside"]),
+     None, ["--installed", "1.5", "KEY"], 1,
+     ["opens C:\\Users\\USER\\Documents\\vanto\\Temp\\" + INSTALLER, "a path, not a file"],
+     ["outside"]),
     ("missing folder with a final dot", exe_dir("sub.\\" + INSTALLER, "sub./" + INSTALLER), None,
      ["--installed", "1.5", "KEY"], 1,
      ['the box "Cannot create file "C:\\Users\\USER\\Documents\\vanto\\Temp\\sub\\%s". '
@@ -331,15 +514,15 @@ SITES = [
      ['the box "' + SIGNATURE_BOX]),
     ("ExeDir of dots only", exe_dir("...", "..."), None, ["--installed", "1.5", "KEY"], 1,
      ['the box "Cannot create file "C:\\Users\\USER\\Documents\\vanto\\Temp\\". Access is '
-      'denied."'], ["opens no installer"]),
+      'denied."'], ["opens no installer", PATH_NOT_FOUND]),
     ("character Windows refuses", exe_dir("setup<1>.exe", "setup<1>.exe"), None,
      ["--installed", "1.5", "KEY"], 1,
      ['"<" is refused', 'Temp\\setup<1>.exe". The filename, directory name, or volume label '
       'syntax is incorrect."'], []),
     ("final dot", exe_dir("setup.", "setup."), None, ["--installed", "1.5", "KEY"], 1,
      ['it saves "setup"', "opens no installer"], []),
-    ("name of 251 characters", None, LONG_NAME, ["--installed", "1.5", "KEY"], 0,
-     ["staged as", "upgrades to"], []),
+    ("name of 251 characters", None, LONG_NAME, ["--installed", "1.5", "KEY"], 1,
+     ["staged as", "upgrades to", "251 characters: with a download folder of 120"], []),
     ("name past 255 characters", exe_dir(TOO_LONG, "aaa" + "a" * 252), None,
      ["--installed", "1.5", "KEY"], 1, ["more than the 255", "volume label syntax"], []),
 ]

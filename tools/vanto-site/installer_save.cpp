@@ -22,11 +22,21 @@ constexpr char16_t kFileNotFound[] = u"The system cannot find the file specified
 struct Folder {
   std::u16string name;
   bool exists;
-  bool refused = false;  // a name Windows refuses for any file or folder
+  bool refused = false;    // a name Windows refuses for any file or folder
+  bool adminOnly = false;  // only administrators create files in it
 };
 
+// The last name of a path loses all its final dots and blanks.
 std::u16string WithoutFinalDotsAndBlanks(std::u16string name) {
   while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.pop_back();
+  return name;
+}
+
+// A folder's name on the way loses one final dot and keeps its blanks; a name of three dots or
+// more is a name like any other.
+std::u16string AsFolderOnTheWay(std::u16string name) {
+  if (name.find_first_not_of(u'.') == name.npos) return name;
+  if (name.back() == u'.') name.pop_back();
   return name;
 }
 
@@ -54,6 +64,22 @@ bool SameName(const std::u16string& a, const std::u16string& b) {
   return true;
 }
 
+// Folders that every Windows has below a user's profile and the drive, besides the download
+// folder's own levels, and whether a user may create files in them.
+struct StandardFolder {
+  const char16_t* path;  // below the profile when it starts with "\\", else from the drive
+  bool userWritable;
+};
+constexpr StandardFolder kKnownFolders[] = {
+    {u"\\Desktop", true},         {u"\\Downloads", true},
+    {u"\\Music", true},           {u"\\Pictures", true},
+    {u"\\Videos", true},          {u"\\AppData", true},
+    {u"\\AppData\\Local", true},  {u"\\AppData\\Roaming", true},
+    {u"C:\\Users\\Public", true}, {u"C:\\Users\\Public\\Documents", true},
+    {u"C:\\Windows", false},      {u"C:\\Program Files", false},
+    {u"C:\\ProgramData", true},
+};
+
 std::u16string Joined(const std::vector<Folder>& folders, const std::u16string& name) {
   std::u16string path;
   for (const Folder& folder : folders) path += folder.name + u"\\";
@@ -69,36 +95,64 @@ SavePrediction Box(std::u16string savedAs, const std::u16string& reason, std::st
   return prediction;
 }
 
+// Whether `path` (no final "\") is a folder that every user's machine has: nothing when it is
+// not known to exist, else whether a user may create files in it. `download` is the download
+// folder's levels, the first three of which are the profile.
+std::optional<bool> KnownFolder(const std::vector<std::u16string>& download,
+                                const std::u16string& path) {
+  std::u16string level;
+  for (size_t i = 0; i < download.size(); ++i) {
+    level += (i ? u"\\" : u"") + download[i];
+    if (SameName(level, path)) return i >= 2;
+  }
+  std::u16string profile;
+  for (size_t i = 0; i < 3 && i < download.size(); ++i) profile += (i ? u"\\" : u"") + download[i];
+  for (const StandardFolder& known : kKnownFolders) {
+    const std::u16string full = known.path[0] == u'\\' ? profile + known.path : known.path;
+    if (SameName(full, path)) return known.userWritable;
+  }
+  return {};
+}
+
 }  // namespace
 
 SavePrediction PredictSave(const std::u16string& folder, const std::u16string& path) {
   const std::vector<std::u16string> known = Split(folder);
   std::vector<Folder> at;
-  for (const std::u16string& name : known) at.push_back({name, true, false});
+  for (size_t i = 0; i < known.size(); ++i) at.push_back({known[i], true, false, i < 2});
   const size_t downloadDepth = at.size();
+  auto folderPath = [&at](const std::u16string& name) {
+    std::u16string joined = Joined(at, name);
+    if (name.empty()) joined.pop_back();
+    return joined;
+  };
 
   // Every piece after the download folder, normalised as Windows does before it opens anything:
-  // "." stays, ".." climbs (never above the drive), and a folder name loses its final dots and
-  // blanks (one of only those is no step at all). A name goes down into a folder that exists only
-  // where it is one of the download folder's own.
+  // "." stays, ".." climbs (never above the drive), a folder's name on the way loses one final
+  // dot, and the last name all its final dots and blanks (one of only those names the folder it
+  // stands in). A name goes down into a folder that exists only where every machine has it.
   const std::vector<std::u16string> pieces = Split(std::u16string_view(path).substr(folder.size()));
-  const bool namesAFolder = pieces.empty() || path.back() == u'\\' || path.back() == u'/' ||
-                            WithoutFinalDotsAndBlanks(pieces.back()).empty();
-  const size_t folderPieces = namesAFolder ? pieces.size() : pieces.size() - 1;
+  const std::u16string lastName =
+      pieces.empty() ? std::u16string() : WithoutFinalDotsAndBlanks(pieces.back());
+  // A final "." or ".." is a step too; any other last piece is a name, or nothing once its dots
+  // and blanks are gone.
+  const bool stepsLast = pieces.empty() || path.back() == u'\\' || path.back() == u'/' ||
+                         pieces.back() == u"." || pieces.back() == u"..";
+  const bool namesAFolder = stepsLast || lastName.empty();
+  const size_t folderPieces = stepsLast ? pieces.size() : pieces.size() - 1;
   for (size_t i = 0; i < folderPieces; ++i) {
+    if (pieces[i] == u".") continue;
     if (pieces[i] == u"..") {
       if (at.size() > 1) at.pop_back();
       continue;
     }
-    const std::u16string piece = WithoutFinalDotsAndBlanks(pieces[i]);
-    if (piece.empty()) continue;
+    const std::u16string piece = AsFolderOnTheWay(pieces[i]);
     const std::optional<update::WindowsNameFault> fault = update::WindowsNameRules(piece);
     const bool refused = fault && (fault->kind == update::WindowsNameFault::kRefusedCharacter ||
                                    fault->kind == update::WindowsNameFault::kTooLong);
-    // Below a folder that exists, only the download folder's own next level is known to exist.
-    const bool exists =
-        !fault && at.back().exists && at.size() < known.size() && SameName(known[at.size()], piece);
-    at.push_back({piece, exists, refused});
+    const std::optional<bool> writable =
+        at.back().exists ? KnownFolder(known, folderPath(u"") + u"\\" + piece) : std::nullopt;
+    at.push_back({piece, writable.has_value(), refused, writable == false});
   }
   const std::u16string target = Joined(at, namesAFolder ? u"" : pieces.back());
   for (const Folder& level : at) {
@@ -111,19 +165,20 @@ SavePrediction PredictSave(const std::u16string& folder, const std::u16string& p
     if (!level.exists) {
       return Box(target, kPathNotFound,
                  "the folder " + Quoted(Joined(at, u"")) +
-                     " is not in a user's download folder or above it: the save fails where it "
-                     "does not exist");
+                     " is not one that every user's machine has: the save fails where it does "
+                     "not exist");
     }
   }
-  // A last name that is the download folder's own next level (as in "..\Temp") is that folder.
-  if (namesAFolder || (at.size() < known.size() && SameName(known[at.size()], pieces.back()))) {
-    std::u16string named = Joined(at, namesAFolder ? u"" : pieces.back());
+  // A last name that is a folder there (as in "..\\Temp" or "..\\Temp.") is that folder.
+  if (namesAFolder || KnownFolder(known, folderPath(lastName))) {
+    std::u16string named = Joined(at, namesAFolder ? u"" : lastName);
     return Box(named, kAccessDenied,
                "it names the folder " + Quoted(named) + ", not a file; a folder is not replaced");
   }
 
-  // The drive's root and the folder of all users' profiles take files from administrators only.
-  if (at.size() < 3) {
+  // The drive's root, the folder of all users' profiles and the system's folders take files from
+  // administrators only.
+  if (at.back().adminOnly) {
     return Box(Joined(at, pieces.back()), kAccessDenied,
                "it lands in " + Quoted(Joined(at, u"")) +
                    ", where Windows lets only administrators create files");

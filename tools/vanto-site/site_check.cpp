@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "app/error_text.h"
+#include "code_page.h"
+#include "installer_name.h"
 #include "installer_save.h"
 #include "net/errors.h"
 #include "net/fetch.h"
@@ -152,14 +154,58 @@ void ReportValues(const update::UpdateRunState& state, std::ostream& report) {
   report << "  the server's version reads as " << number.str() << "\n";
 }
 
-void WarnAboutEncoding(const std::string& bytes, std::ostream& report) {
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+bool IsAsciiOnly(std::string_view bytes) {
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) > 0x7F) return false;
+  }
+  return true;
+}
+
+bool IsUtf8(std::string_view bytes) {
+  return Utf16ToUtf8(platform::Utf8ToUtf16(bytes)) == bytes;
+}
+
+// The file as the user's Windows reads it: UTF-16 after its mark, else in the user's ANSI code
+// page. Where that is not the bytes as they are, a UTF-16 copy of that reading is what both
+// builds of the check read. Returns the path to read; problems that make the outcome depend on
+// the user's Windows go to `errors`.
+std::u16string FileAsRead(const std::u16string& downloaded, const fs::path& scratch,
+                          unsigned codePage, std::ostream& report,
+                          std::vector<std::string>& errors) {
+  const std::string bytes = ReadAll(fs::path(downloaded));
+  const bool utf8Mark = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  if (utf8Mark) {
     report << "  warning: the file begins with a UTF-8 byte-order mark, which Windows' reader "
               "takes for text: the first section is not found\n";
-  } else if (!update::IniBytesArePortable(bytes)) {
-    report << "  warning: non-ASCII text without a UTF-16 byte-order mark reads differently on "
-              "each code page; save it as UTF-16LE with the mark\n";
   }
+  if ((bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) || IsAsciiOnly(bytes)) {
+    return downloaded;
+  }
+  const std::optional<std::u16string> text = DecodeCodePage(bytes, codePage);
+  if (!text) throw std::runtime_error("code page " + std::to_string(codePage) + " is unknown here");
+  const std::string page = "code page " + std::to_string(codePage);
+  if (!utf8Mark && IsUtf8(bytes) && platform::Utf8ToUtf16(bytes) != *text) {
+    errors.push_back("the file is UTF-8 without a byte-order mark: a Windows on " + page +
+                     " (--code-page), as the program's users have, reads its non-ASCII text "
+                     "as other characters, which is what the values above are; save it as "
+                     "UTF-16LE with the mark, as make does");
+  } else if (!utf8Mark) {
+    report << "  warning: non-ASCII text without a UTF-16 byte-order mark, read as " << page
+           << " (--code-page); Windows on other code pages read it otherwise: save it as "
+              "UTF-16LE with the mark\n";
+  }
+  fs::create_directories(scratch / "as-read");
+  const fs::path copy = scratch / "as-read" / fs::path(downloaded).filename();
+  std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+  out.write("\xFF\xFE", 2);
+  for (char16_t c : *text) {
+    const char unit[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    out.write(unit, 2);
+  }
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + copy.string());
+  report << "  read as " << page << ", as a Windows of the program's users reads it\n";
+  return copy.u16string();
 }
 
 }  // namespace
@@ -169,20 +215,17 @@ std::string ResultLine(const CheckRequest& request, const std::string& what);
 namespace {
 
 // The client's save of the installer fails with a box: whatever the body held, as the file is
-// made before any of it is judged.
-bool SaveFails(const CheckRequest& request, const update::DownloadPlace& place,
-               const SavePrediction& save, std::ostream& report) {
+// made before any of it is judged. Returns what the client does.
+std::string SaveFails(const update::DownloadPlace& place, const SavePrediction& save,
+                      std::ostream& report) {
   report << "  the client saves it as " << Utf16ToUtf8(place.path);
   if (save.savedAs != place.path) report << ", that is " << Utf16ToUtf8(save.savedAs);
   report << "\n";
   report << "  the save fails: " << save.why << "\n";
   report << "  the user sees the box \"" << Utf16ToUtf8(save.boxText) << "\""
          << (save.portMayExist ? ", or nothing where the port exists" : "") << "\n";
-  report << ResultLine(request, save.portMayExist
-                                    ? "shows a box, or nothing where the port exists, and does "
-                                      "not upgrade"
-                                    : "shows the box and does not upgrade");
-  return false;
+  return save.portMayExist ? "shows a box, or nothing where the port exists, and does not upgrade"
+                           : "shows the box and does not upgrade";
 }
 
 }  // namespace
@@ -215,13 +258,28 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
     return false;
   }
   report << "  the client saves it as " << Utf16ToUtf8(infoPlace.path) << "\n";
-  WarnAboutEncoding(ReadAll(fs::path(infoCopy)), report);
-  state.Info = update::InfoReader{infoCopy};
+  // Whatever makes the outcome depend on the user's Windows: the verdict is then an error.
+  std::vector<std::string> errors;
+  const std::u16string asRead =
+      FileAsRead(infoCopy, request.scratch, request.codePage, report, errors);
+  // The check prints what Windows does where it follows the rules modelled here, then the
+  // verdict: the errors, or what the client does, the same on every Windows.
+  auto finish = [&](const std::string& what, bool ok) {
+    if (errors.empty()) {
+      report << ResultLine(request, what);
+      return ok;
+    }
+    report << "  where Windows follows the rules above, the client " << what << "\n";
+    for (const std::string& error : errors) report << "error: " << error << "\n";
+    report << ResultLine(request, "depends on the user's Windows: no verdict, see the errors");
+    return false;
+  };
+  state.Info = update::InfoReader{asRead};
   ProfileReader reader;
   update::ReadServerInfo(state, reader);
   // A client without a key never reads ExeSig, but the vendor wants to see what is published.
   if (!state.UpdateKey) {
-    state.ExeSig = reader.ReadProfileString(infoCopy, u"VANTO_INFO_PC", u"ExeSig", u"");
+    state.ExeSig = reader.ReadProfileString(asRead, u"VANTO_INFO_PC", u"ExeSig", u"");
   }
   report << "read:\n";
   ReportValues(state, report);
@@ -230,10 +288,25 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
            << " points to another file than the " << Quoted(state.RegInfoFName)
            << " fetched; the client ignores it\n";
   }
+  // A file that is no information file of the client's sections (an HTML page, say) has no VER.
+  constexpr char16_t kAbsent[] = u"\x01";
+  const bool hasVer = reader.ReadProfileString(asRead, u"VANTO_INFO", u"VER", kAbsent) != kAbsent;
+  Problem verProblem = VersionTextProblem(state.ServerVerText);
+  if (!hasVer) {
+    verProblem =
+        "no VER in [VANTO_INFO]: not an information file of the client's sections; the "
+        "client reads the version as 0 and never upgrades";
+  } else if (verProblem && state.ServerVersion != 0) {
+    std::ostringstream number;
+    number << state.ServerVersion;
+    errors.push_back("VER " + Quoted(state.ServerVerText) +
+                     ": not a plain decimal number; this client reads it as " + number.str() +
+                     ", but how such a text reads depends on the user's number format");
+    verProblem.reset();
+  }
   const Problem problems[] = {
-      VersionTextProblem(state.ServerVerText), VersionTextWarning(state.ServerVerText),
-      ServerDirProblem(state.InfoServerDir), EntryTextProblem("ExeDir", state.ExeDir),
-      UrlNameProblem("ExeDir", state.ExeDir)};
+      verProblem, VersionTextWarning(state.ServerVerText), ServerDirProblem(state.InfoServerDir),
+      EntryTextProblem("ExeDir", state.ExeDir), UrlNameProblem("ExeDir", state.ExeDir)};
   for (const Problem& problem : problems) {
     if (problem) report << "  warning: " << *problem << "\n";
   }
@@ -241,11 +314,15 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
   if (!update::ServerIsNewer(state)) {
     report << "decision: nothing to do, the installed " << Utf16ToUtf8(request.installedText)
            << " is not lower than the server's " << Quoted(state.ServerVerText) << "\n";
-    report << ResultLine(request, "finds nothing to do");
-    return request.expectCurrent;
+    if (request.expectCurrent && verProblem) {
+      // Nothing to do for every client, and so for one that should find a current site too.
+      errors.push_back("--expect-current: " + *verProblem);
+    }
+    return finish("finds nothing to do", request.expectCurrent);
   }
   report << "decision: upgrade, the server's " << Quoted(state.ServerVerText)
          << " is higher than the installed " << Utf16ToUtf8(request.installedText) << "\n";
+  if (Problem name = InstallerNameProblem(state.ExeDir)) errors.push_back(*name);
 
   const update::DownloadPlace place = update::InstallerPlace(state);
   const SavePrediction save = PredictSave(state.TempDir, place.path);
@@ -254,11 +331,8 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
       place.url, (request.scratch / "installer").u16string(),
       update::WithInstallerSignatureCheck({}, state.UpdateKey, state.ServerVerText, state.ExeSig),
       save.outcome == SavePrediction::kBox ? &save.boxText : nullptr);
-  if (!fetched) {
-    report << ResultLine(request, "shows the box and does not upgrade");
-    return false;
-  }
-  if (save.outcome == SavePrediction::kBox) return SaveFails(request, place, save, report);
+  if (!fetched) return finish("shows the box and does not upgrade", false);
+  if (save.outcome == SavePrediction::kBox) return finish(SaveFails(place, save, report), false);
   if (const std::string* type = installer.Header("Content-Type")) {
     if (SameAsciiText(type->substr(0, 9), "text/html")) {
       report << "  warning: the installer is served as " << *type
@@ -274,23 +348,17 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
   if (save.savedAs != place.path) report << ", that is " << Utf16ToUtf8(save.savedAs);
   report << "\n";
   if (!save.staging.empty()) report << "  " << save.staging << "\n";
-  switch (save.outcome) {
-    case SavePrediction::kBox:
-      return SaveFails(request, place, save, report);
-    case SavePrediction::kNotOpened:
-      report << "  nothing is installed: " << save.why << "\n";
-      report << ResultLine(request, "opens no installer, closes its window and does not upgrade");
-      return false;
-    case SavePrediction::kSaved:
-      break;
+  if (save.outcome == SavePrediction::kNotOpened) {
+    report << "  nothing is installed: " << save.why << "\n";
+    return finish("opens no installer, closes its window and does not upgrade", false);
   }
   if (save.outsideFolder) {
     report << "  warning: ExeDir " << Quoted(state.ExeDir)
            << " is saved outside the download folder, as " << Utf16ToUtf8(save.savedAs) << "\n";
   }
-  report << ResultLine(request, "upgrades to " + Quoted(state.ServerVerText) + " and opens " +
-                                    Utf16ToUtf8(save.savedAs));
-  return !request.expectCurrent;
+  return finish(
+      "upgrades to " + Quoted(state.ServerVerText) + " and opens " + Utf16ToUtf8(save.savedAs),
+      !request.expectCurrent);
 }
 
 }  // namespace vanto::site

@@ -18,6 +18,8 @@ struct CheckRequest {
   std::u16string installedText;
   std::optional<platform::P256PublicKey> key;  // the key built into the client, if any
   bool expectCurrent = false;
+  // The ANSI code page a file without a byte-order mark is read in: the program's users' (Korean).
+  unsigned codePage = 949;
   std::filesystem::path scratch;  // the only folder written to
 };
 

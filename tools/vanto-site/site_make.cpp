@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+#include "exclusive_file.h"
+#include "interrupt_guard.h"
 #include "net/staging_path.h"
 #include "platform/utf.h"
 #include "site_rules.h"
@@ -47,7 +49,8 @@ std::optional<std::string> ReadAll(const fs::path& path) {
 // leaves the output folder as it was.
 class SiteWriter {
  public:
-  explicit SiteWriter(const fs::path& outDir) : outDir_(outDir) {}
+  SiteWriter(const fs::path& outDir, InterruptGuard& interrupts)
+      : outDir_(outDir), interrupts_(interrupts) {}
   SiteWriter(const SiteWriter&) = delete;
   SiteWriter& operator=(const SiteWriter&) = delete;
   ~SiteWriter() {
@@ -63,27 +66,41 @@ class SiteWriter {
     }
   }
 
-  // Written under the client's staging name (within the name limit), renamed by Commit.
-  void Stage(const fs::path& path, const std::string& bytes) {
+  // Written under the client's staging name (within the name limit), renamed by Commit; the
+  // file is made new there, and whatever already stands at that name is left as it is. Returns
+  // the staging file.
+  fs::path Stage(const fs::path& path, const std::string& bytes) {
     const fs::path part(net::StagingPath(path.u16string()));
+    ExclusiveCreation created = CreateExclusively(part);
+    if (created.existed) {
+      throw std::runtime_error(part.string() +
+                               " already exists (a file or link that make did not write); it is "
+                               "left as it is: remove it and make the site again");
+    }
+    if (!created.file.IsOpen()) throw std::runtime_error("cannot create " + part.string());
     staged_.push_back({path, part, {}, false});
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + part.string());
+    if (!created.file.Write(bytes.data(), bytes.size()) || !created.file.Close()) {
+      throw std::runtime_error("cannot write " + part.string());
+    }
+    interrupts_.ThrowIfInterrupted();
+    return part;
   }
 
-  // Renames in the order staged; a file that was there before is kept aside until the end, in a
-  // folder of make's own. Anything else in the way (a folder) makes the rename fail.
+  // Renames in the order staged; a file or a link that was there before is kept aside until the
+  // end, in a folder of make's own (a link as the link). Anything else in the way (a folder)
+  // makes the rename fail.
   void Commit() {
     for (File& file : staged_) {
-      if (fs::is_regular_file(fs::symlink_status(file.final))) {
+      const fs::file_status there = fs::symlink_status(file.final);
+      if (fs::is_regular_file(there) || fs::is_symlink(there)) {
         file.previous = AsideFolder() / file.final.filename();
         fs::rename(file.final, file.previous);
       }
+      interrupts_.ThrowIfInterrupted();
       fs::rename(file.part, file.final);
       file.renamed = true;
     }
+    interrupts_.ThrowIfInterrupted();
     done_ = true;
     std::error_code ignored;
     for (File& file : staged_) {
@@ -128,7 +145,7 @@ class SiteWriter {
     for (auto it = staged_.rbegin(); it != staged_.rend(); ++it) {
       fs::remove(it->part, ignored);
       if (it->renamed) fs::remove(it->final, ignored);
-      if (!it->previous.empty() && fs::exists(it->previous, ignored)) {
+      if (!it->previous.empty() && fs::exists(fs::symlink_status(it->previous, ignored))) {
         fs::rename(it->previous, it->final, ignored);
       }
     }
@@ -137,6 +154,7 @@ class SiteWriter {
   }
 
   fs::path outDir_;
+  InterruptGuard& interrupts_;
   fs::path created_;
   fs::path aside_;
   std::vector<File> staged_;
@@ -208,25 +226,16 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
     refusals.push_back("installer " + Quoted(request.installer.u16string()) + ": is empty");
   }
 
-  std::string exeSig;
-  if (request.key && refusals.empty()) {
-    if (!signer) {
-      refusals.push_back("key " + Quoted(request.key->u16string()) +
-                         ": this build of vanto-site cannot sign; sign with the Linux build");
-    } else {
-      try {
-        exeSig = signer(*request.key, request.version, request.installer);
-      } catch (const std::exception& error) {
-        refusals.push_back("key " + Quoted(request.key->u16string()) + ": " + error.what());
-      }
-    }
+  if (request.key && !signer) {
+    refusals.push_back("key " + Quoted(request.key->u16string()) +
+                       ": this build of vanto-site cannot sign; sign with the Linux build");
   }
-
-  if (!refusals.empty()) {
+  auto refused = [&] {
     for (const std::string& refusal : refusals) report << "refused: " << refusal << "\n";
     report << "nothing written to " << request.outDir.string() << "\n";
     return false;
-  }
+  };
+  if (!refusals.empty()) return refused();
   if (Problem warning = VersionTextWarning(request.version)) {
     report << "warning: " << *warning << "\n";
   }
@@ -235,20 +244,32 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
               "installer\n";
   }
 
-  const std::string information = InformationFileBytes(request, installerName, exeSig);
+  std::string information;
+  std::string exeSig;
+  // Declared first, so that an interrupted run is undone before the signal ends the process.
+  InterruptGuard interrupts;
   try {
-    SiteWriter writer(request.outDir);
+    SiteWriter writer(request.outDir, interrupts);
     writer.Begin();
-    const fs::path installerCopy = request.outDir / request.installer.filename();
-    std::error_code same;
-    if (!fs::equivalent(request.installer, installerCopy, same)) {
-      writer.Stage(installerCopy, *installer);
+    // The copy is staged from the one read of the installer, even over the installer itself,
+    // and the signature made over that copy: what is published is what is signed, whatever the
+    // installer's file did meanwhile.
+    const fs::path copy = writer.Stage(request.outDir / request.installer.filename(), *installer);
+    if (request.key) {
+      try {
+        exeSig = signer(*request.key, request.version, copy);
+      } catch (const std::exception& error) {
+        refusals.push_back("key " + Quoted(request.key->u16string()) + ": " + error.what());
+        return refused();
+      }
     }
+    information = InformationFileBytes(request, installerName, exeSig);
     writer.Stage(request.outDir / fs::path(request.infoName), information);
     // The installer first: no moment shows a new information file beside an old installer.
     writer.Commit();
   } catch (const std::exception& error) {
     report << "failed: " << error.what() << "\n";
+    report.flush();
     return false;
   }
   report << "wrote " << (request.outDir / request.installer.filename()).string() << " ("

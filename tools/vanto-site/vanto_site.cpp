@@ -34,9 +34,11 @@ constexpr char kUsage[] =
     "                       [--info-name NAME] [--info-text TEXT] [--local-alias TEXT] OUTDIR\n"
     "       vanto-site check SERVERDIR --installed V [--info-name NAME]\n"
     "                        [--public-key PUBLIC.pem] [--expect-current] [--scratch DIR]\n"
+    "                        [--code-page N]\n"
     "make writes OUTDIR/NAME (newvanto.ini) and the installer, or nothing when a value would be\n"
     "misread by the client. check does what a client at version V would do against SERVERDIR\n"
-    "and exits with 0 when it would upgrade (with --expect-current: find nothing to do).\n";
+    "and exits with 0 when it would upgrade (with --expect-current: find nothing to do), the\n"
+    "same on every Windows; a file without a byte-order mark is read in code page N (949).\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "vanto-site: " << problem << "\n" << kUsage;
@@ -55,7 +57,7 @@ bool TakesValue(const std::string& command, const std::string& option) {
       {"make",
        {"--version", "--installer", "--server-dir", "--key", "--info-name", "--info-text",
         "--local-alias"}},
-      {"check", {"--installed", "--info-name", "--public-key", "--scratch"}}};
+      {"check", {"--installed", "--info-name", "--public-key", "--scratch", "--code-page"}}};
   for (const std::string& known : kOptions.at(command)) {
     if (known == option) return true;
   }
@@ -161,6 +163,14 @@ int Check(const Arguments& args) {
     return Usage("--installed is not a version number: " + args.options.at("--installed"));
   request.installed = *installed;
   request.expectCurrent = args.expectCurrent;
+  if (auto page = args.options.find("--code-page"); page != args.options.end()) {
+    const std::string& digits = page->second;
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != digits.npos) {
+      return Usage("--code-page is not a code page number: " + digits);
+    }
+    request.codePage = static_cast<unsigned>(std::stoul(digits));
+  }
   if (auto name = args.options.find("--info-name"); name != args.options.end()) {
     request.infoName = Utf8ToUtf16(name->second);
     // The check writes the file under this name: it must stay inside the scratch folder.
