@@ -9,8 +9,9 @@ std::span<char> BodyBuffer::Room(size_t wanted) {
   if (blocks_.empty() || blocks_.back().used == blocks_.back().capacity) {
     size_t capacity = kFirstBlock;
     if (!blocks_.empty())
-      capacity =
-          std::min(kMaxBlock, static_cast<size_t>(std::max<std::uint64_t>(size_, kFirstBlock)));
+      // Compared in 64 bits: a size past 4 GiB cast first would wrap on a 32-bit build.
+      capacity = static_cast<size_t>(
+          std::min<std::uint64_t>(kMaxBlock, std::max<std::uint64_t>(size_, kFirstBlock)));
     Block block;
     block.data = std::make_unique_for_overwrite<char[]>(capacity);
     block.capacity = capacity;

@@ -58,6 +58,7 @@ VANTO_ERROR_KIND(EIdPortRequired, EIdException)
 VANTO_ERROR_KIND(EIdConnClosedGracefully, EIdException)
 VANTO_ERROR_KIND(EIdReadLnMaxLineLengthExceeded, EIdException)
 VANTO_ERROR_KIND(EIdReadTimeout, EIdException)
+VANTO_ERROR_KIND(EIdInvalidContentLength, EIdException)
 
 class EIdSocketError : public EIdException {
  public:

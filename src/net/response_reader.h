@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "net/body_buffer.h"
 #include "net/body_sink.h"
 #include "net/line_reader.h"
 
