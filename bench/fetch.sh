@@ -223,7 +223,7 @@ done
 for client in "${clients[@]}"; do
   peak=0
   for round in $(seq "$rounds"); do
-    read -r _ kib < <("${client}_client" "$base/refused/body.bin" "$work/$client.out" || true)
+    read -r _ kib < <("${client}_client" "$base/refused/body.bin" "$work/$client.out" 2>/dev/null || true)
     [ ! -e "$work/$client.out" ] || { echo "$client: a 404 body was saved" >&2; exit 1; }
     [ "$kib" -le "$peak" ] || peak=$kib
   done
