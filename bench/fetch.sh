@@ -96,6 +96,11 @@ http {
       sendfile off;
       output_buffers 2 1m;
     }
+    # The 256 MiB file as the body of a 404: a refused download is read to its end, not kept.
+    location /refused/ {
+      error_page 404 /body.bin;
+      return 404;
+    }
   }
 }
 EOF
@@ -178,6 +183,7 @@ seconds_of() { awk -v c="$1" '$1 == c { print $2 }' "$work/times" | summary; }
 peak_of() { awk -v c="$1" '$1 == c && $3 > p { p = $3 } END { print p }' "$work/times"; }
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t ? "ok" : "OVER") }'; }
 
+declare -A large_peak=()
 echo "nginx on $base, $size_mib MiB body, $rounds rounds; seconds: median (lowest-highest);" \
   "peak memory for the $small_mib MiB / $size_mib MiB body"
 for mode in cl chunked; do
@@ -199,6 +205,7 @@ for mode in cl chunked; do
       *) target=1.5 ;;
     esac
     small=${small_peak[$client]} large=$(peak_of "$client-$client")
+    large_peak[$client]=$large
     if [ "$client" = linux ]; then
       memory_target="<= 16384 KiB $(verdict "$large" 16384)"
     else
@@ -210,6 +217,18 @@ for mode in cl chunked; do
     printf ' peak %s / %s KiB (%s), curl %s / %s KiB\n' "$small" "$large" "$memory_target" \
       "${small_peak[curl-$client]}" "$(peak_of "curl-$client")"
   done
+done
+
+# A refused status's body is read through the same buffer and dropped: its peak beside the 200's.
+for client in "${clients[@]}"; do
+  peak=0
+  for round in $(seq "$rounds"); do
+    read -r _ kib < <("${client}_client" "$base/refused/body.bin" "$work/$client.out" 2>/dev/null || true)
+    [ ! -e "$work/$client.out" ] || { echo "$client: a 404 body was saved" >&2; exit 1; }
+    [ "$kib" -le "$peak" ] || peak=$kib
+  done
+  printf 'refused %-7s peak %s KiB for the %s MiB body of a 404 (+%s KiB against the 200)\n' \
+    "$client" "$peak" "$size_mib" "$((peak - large_peak[$client]))"
 done
 
 measure_path info.ini "$work/www/info.ini"

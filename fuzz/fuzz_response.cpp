@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <span>
 #include <string>
+#include <utility>
 
 #include "net/byte_source.h"
 #include "net/errors.h"
@@ -13,8 +15,13 @@
 
 namespace {
 
-using vanto::net::BodyBuffer;
 using vanto::net::ByteSource;
+
+class StringSink : public vanto::net::BodySink {
+ public:
+  void Write(std::span<const char> bytes) override { bytes_.append(bytes.data(), bytes.size()); }
+  std::string bytes_;
+};
 
 // Serves the input in pieces of random length (1 to 64 bytes), as a slow network would.
 class SplitSource : public ByteSource {
@@ -45,7 +52,7 @@ struct Outcome {
 
 Outcome Read(ByteSource& source, size_t inputSize) {
   vanto::net::LineReader reader(source);
-  BodyBuffer body;
+  StringSink body;
   vanto::net::ResponseLimits limits;
   limits.maxBodyBytes = 1 << 20;
   limits.redirectBodyWaitMs = 0;
@@ -58,8 +65,8 @@ Outcome Read(ByteSource& source, size_t inputSize) {
     outcome.message = error.Message();
     return outcome;
   }
-  if (body.Size() > inputSize) std::abort();
-  for (auto block : body.Blocks()) outcome.body.append(block.data(), block.size());
+  if (body.bytes_.size() > inputSize) std::abort();
+  outcome.body = std::move(body.bytes_);
   return outcome;
 }
 

@@ -58,6 +58,7 @@ VANTO_ERROR_KIND(EIdPortRequired, EIdException)
 VANTO_ERROR_KIND(EIdConnClosedGracefully, EIdException)
 VANTO_ERROR_KIND(EIdReadLnMaxLineLengthExceeded, EIdException)
 VANTO_ERROR_KIND(EIdReadTimeout, EIdException)
+VANTO_ERROR_KIND(EIdInvalidContentLength, EIdException)
 
 class EIdSocketError : public EIdException {
  public:
@@ -84,7 +85,7 @@ class EIdHTTPProtocolException : public EIdException {
       : EIdException(std::move(statusLine)), errorCode_(errorCode), body_(std::move(body)) {}
   std::string_view Kind() const noexcept override { return "EIdHTTPProtocolException"; }
   int ErrorCode() const noexcept { return errorCode_; }
-  // The failed response's body, which is never saved anywhere.
+  // The first 4 KiB of the failed response's body, which is never saved anywhere.
   const std::string& ErrorBody() const noexcept { return body_; }
 
  private:

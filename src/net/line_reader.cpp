@@ -34,12 +34,15 @@ bool LineReader::ReadLine(std::string& line, size_t& rawBytes) {
     const size_t available = end_ - begin_;
     const void* lf = std::memchr(start, '\n', available);
     const size_t take = lf ? static_cast<size_t>(static_cast<const char*>(lf) - start) : available;
+    // One byte more than the limit may still be the CR of the terminator; past that the line is
+    // refused before it is copied.
+    if (take > kMaxLineLength + 1 - line.size()) {
+      throw EIdReadLnMaxLineLengthExceeded(u"Max line length exceeded.");
+    }
     line.append(start, take);
     begin_ += take;
     rawBytes += take;
-    // One byte more than the limit may still be the CR of the terminator.
-    if (line.size() > kMaxLineLength + 1 ||
-        (line.size() == kMaxLineLength + 1 && line.back() != '\r')) {
+    if (line.size() == kMaxLineLength + 1 && line.back() != '\r') {
       throw EIdReadLnMaxLineLengthExceeded(u"Max line length exceeded.");
     }
     if (lf) {

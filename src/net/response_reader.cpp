@@ -16,6 +16,9 @@ namespace {
 [[noreturn]] void ThrowTooLong() {
   throw EIdReadLnMaxLineLengthExceeded(u"Max line length exceeded.");
 }
+[[noreturn]] void ThrowBadLength() {
+  throw EIdInvalidContentLength(u"Invalid Content-Length.");
+}
 [[noreturn]] void ThrowOutOfMemory() {
   throw EOutOfMemory(u"Out of memory");
 }
@@ -76,7 +79,7 @@ Response ReadHead(LineReader& reader, const ResponseLimits& limits) {
 }
 
 // Decimal digits only and within 64 bits; anything else is no usable length.
-std::optional<std::uint64_t> ParseContentLength(std::string_view text) {
+std::optional<std::uint64_t> ParseDecimal(std::string_view text) {
   text = TrimBlanks(text);
   if (text.empty()) return std::nullopt;
   std::uint64_t value = 0;
@@ -89,9 +92,25 @@ std::optional<std::uint64_t> ParseContentLength(std::string_view text) {
   return value;
 }
 
+// A header value may list the same length several times ("10, 10"); it is then that one length.
+std::optional<std::uint64_t> ParseContentLength(std::string_view text) {
+  std::optional<std::uint64_t> length;
+  for (;;) {
+    const size_t comma = text.find(',');
+    const std::optional<std::uint64_t> member = ParseDecimal(text.substr(0, comma));
+    if (!member || (length && *length != *member)) return std::nullopt;
+    length = member;
+    if (comma == std::string_view::npos) return length;
+    text.remove_prefix(comma + 1);
+  }
+}
+
 struct Framing {
   bool chunked = false;
   std::optional<std::uint64_t> contentLength;
+  // A Content-Length that is not one valid number: for a download there is no telling where the
+  // body ends.
+  bool badLength = false;
 };
 
 Framing FramingOf(const Response& response) {
@@ -107,10 +126,11 @@ Framing FramingOf(const Response& response) {
   if (framing.chunked) return framing;
   for (const auto& [name, value] : response.headers) {
     if (LowerAscii(name) != "content-length") continue;
-    std::optional<std::uint64_t> length = ParseContentLength(value);
-    // Two lengths that disagree leave no way to tell where the body ends.
-    if (seenLength && length != framing.contentLength) {
-      throw EIdHTTPProtocolException(response.statusCode, response.statusLine, std::string());
+    const std::optional<std::uint64_t> length = ParseContentLength(value);
+    if (!length || (seenLength && length != framing.contentLength)) {
+      framing.badLength = true;
+      framing.contentLength.reset();
+      return framing;
     }
     framing.contentLength = length;
     seenLength = true;
@@ -161,6 +181,8 @@ class BodyReader {
       if (*size > limits_.maxBodyBytes - taken_) ThrowOutOfMemory();
       if (ReadBytes(*size) < *size) ThrowClosed();
       if (!reader_.ReadLine(line, ignored)) ThrowClosed();
+      // Bytes before the line end mean the size was wrong: data dropped or framing taken in.
+      if (!line.empty() && truncationFails_) ThrowClosed();
     }
     // A close inside the trailer is as much a cut-off body as one inside the chunks.
     for (;;) {
@@ -216,6 +238,8 @@ class BodyReader {
 void ReadBody(LineReader& reader, Response& response, BodySink& body, const ResponseLimits& limits,
               bool truncationFails) {
   const Framing framing = FramingOf(response);
+  // A refused status's body, which nobody reads, just runs to the close then.
+  if (framing.badLength && truncationFails) ThrowBadLength();
   if (!framing.chunked && framing.contentLength && *framing.contentLength > limits.maxBodyBytes) {
     ThrowOutOfMemory();
   }
@@ -233,12 +257,21 @@ void ReadBody(LineReader& reader, Response& response, BodySink& body, const Resp
   }
 }
 
-std::string Flatten(const BodyBuffer& body) {
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(body.Size()));
-  for (std::span<const char> block : body.Blocks()) bytes.append(block.data(), block.size());
-  return bytes;
-}
+// A refused status's body is read to its end through the receive buffer, only so that the
+// connection is left at a known place; no more than its start is kept, so that a large error page
+// costs no memory.
+class FailureBody : public BodySink {
+ public:
+  static constexpr size_t kKeptBytes = 4096;
+  void Write(std::span<const char> bytes) override {
+    const size_t room = kKeptBytes - kept_.size();
+    kept_.append(bytes.data(), bytes.size() < room ? bytes.size() : room);
+  }
+  std::string Take() { return std::move(kept_); }
+
+ private:
+  std::string kept_;
+};
 
 }  // namespace
 
@@ -275,7 +308,7 @@ Response ReadResponse(LineReader& reader, BodySink& body, const ResponseLimits& 
     return response;
   }
 
-  BodyBuffer failureBody;
+  FailureBody failureBody;
   const bool bodyless = code == 304 || (code >= 100 && code <= 199);
   if (code >= 300 && code <= 399 && !bodyless) {
     const Framing framing = FramingOf(response);
@@ -287,7 +320,7 @@ Response ReadResponse(LineReader& reader, BodySink& body, const ResponseLimits& 
   } else if (!bodyless) {
     ReadBody(reader, response, failureBody, limits, false);
   }
-  throw EIdHTTPProtocolException(code, response.statusLine, Flatten(failureBody));
+  throw EIdHTTPProtocolException(code, response.statusLine, failureBody.Take());
 }
 
 }  // namespace vanto::net

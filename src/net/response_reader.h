@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "net/body_buffer.h"
 #include "net/body_sink.h"
 #include "net/line_reader.h"
 
@@ -44,7 +43,8 @@ int StatusCodeOf(std::string_view statusLine);
 
 // Reads the final response and, for a 2xx, hands its body to `body` as it arrives (Begin once the
 // head is judged a success, before any body byte). Any other status raises
-// EIdHTTPProtocolException with the status line, after reading its body into the error.
+// EIdHTTPProtocolException with the status line, after reading its body (its start kept in the
+// error).
 Response ReadResponse(LineReader& reader, BodySink& body, const ResponseLimits& limits);
 
 }  // namespace vanto::net

@@ -255,7 +255,7 @@ TEST_F(FetchTest, TheFileIsMadeAfterTheHeadAndBeforeTheBody) {
        "EIdHTTPProtocolException"},
       {"bad framing",
        ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\n"),
-       "EIdHTTPProtocolException"},
+       "EIdInvalidContentLength"},
       {"too large", ServerScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n"),
        "EOutOfMemory"},
       {"body that never ends",

@@ -33,6 +33,9 @@ HttpOutcome OutOfMemory() {
 HttpOutcome TimedOut() {
   return {"EIdReadTimeout", "Read timed out.", 0, "", 0};
 }
+HttpOutcome BadLength() {
+  return {"EIdInvalidContentLength", "Invalid Content-Length.", 0, "", 0};
+}
 HttpOutcome Reset() {
   return {"EIdSocketError", "Socket Error # 10054\r\nConnection reset by peer.", 10054, "", 0};
 }
@@ -83,6 +86,10 @@ std::vector<HttpCase> HttpCases() {
       Row("content-length", Ok200("Content-Length: 5\r\n\r\nhello"), Ok("hello")),
       Row("content-length 0", Ok200("Content-Length: 0\r\n\r\nignored"), Ok("")),
       // The client stops at the length and does not wait for the server to close.
+      // A reader that asked for one byte more would wait for the time-out here.
+      Row("exact Content-Length body, connection held open by the server",
+          Ok200("Content-Length: 5\r\n\r\nhello"), Ok("hello"), Ending::kHoldOpen)
+          .Splits(),
       Row("extra bytes after the Content-Length body",
           Ok200("Content-Length: 5\r\n\r\nhelloEXTRA BYTES"), Ok("hello"), Ending::kHoldOpen)
           .Splits(),
@@ -151,6 +158,14 @@ std::vector<HttpCase> HttpCases() {
       Row("404 keeps its body in the error",
           "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone",
           Status(404, "HTTP/1.1 404 Not Found", "gone")),
+      // Only the first 4 KiB of a refused body are kept; the rest is read and dropped.
+      Row("404 with a 3 MiB body",
+          "HTTP/1.1 404 Not Found\r\nContent-Length: " + std::to_string(large.size()) + "\r\n\r\n" +
+              large,
+          Status(404, "HTTP/1.1 404 Not Found", large.substr(0, 4096))),
+      Row("500 with a 3 MiB body in chunks",
+          "HTTP/1.1 500 Internal Server Error" + InChunks(large, 100000).substr(15),
+          Status(500, "HTTP/1.1 500 Internal Server Error", large.substr(0, 4096))),
       Row("404 with a short body", "HTTP/1.1 404 Not Found\r\nContent-Length: 40\r\n\r\ngone",
           Status(404, "HTTP/1.1 404 Not Found", "gone")),
       Row("401",
@@ -200,10 +215,10 @@ std::vector<HttpCase> HttpCases() {
           .Splits(),
       Row("NUL in a header", Ok200("X-Nul: a\0b\r\nContent-Length: 5\r\n\r\nhelloXX"s), Ok("hello"))
           .Splits(),
-      Row("NUL inside the length: read until close",
+      Row("NUL inside the length",
           Ok200("Content-Length: 5\0"
                 "6\r\n\r\nhelloXX"s),
-          Ok("helloXX"))
+          BadLength())
           .Splits(),
       // A line starting with a space is a header line of its own; its name is trimmed.
       Row("obs-fold continuing a length", Ok200("Content-Length: 3\r\n 4\r\n\r\nabcdef"), Ok("abc"))
@@ -263,26 +278,47 @@ std::vector<HttpCase> HttpCases() {
           .Splits(),
 
       // Lengths.
-      Row("two equal lengths", Ok200("Content-Length: 3\r\nContent-Length: 003\r\n\r\nabc"),
-          Ok("abc")),
-      Row("two lengths that disagree", Ok200("Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"),
-          Status(200, "HTTP/1.1 200 OK"))
+      Row("two equal lengths", Ok200("Content-Length: 3\r\nContent-Length: 003\r\n\r\nabcdef"),
+          Ok("abc"), Ending::kHoldOpen),
+      Row("two equal lengths, cut short",
+          Ok200("Content-Length: 3\r\nContent-Length: 003\r\n\r\nab"), Closed()),
+      Row("a list of equal lengths", Ok200("Content-Length: 3, 3\r\n\r\nabcdef"), Ok("abc"),
+          Ending::kHoldOpen)
           .Splits(),
+      Row("a list of lengths that disagree", Ok200("Content-Length: 3, 4\r\n\r\nabcd"),
+          BadLength()),
+      Row("a list with an empty member", Ok200("Content-Length: 3,\r\n\r\nabcd"), BadLength()),
+      Row("two lengths that disagree", Ok200("Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd"),
+          BadLength())
+          .Splits(),
+      Row("a length and one that is no number",
+          Ok200("Content-Length: 3\r\nContent-Length: x\r\n\r\nabcd"), BadLength()),
+      // A refused status is judged by its status line whatever its lengths say.
+      Row("404 with lengths that disagree: read until close",
+          "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
+          Status(404, "HTTP/1.1 404 Not Found", "abcd")),
+      Row("404 with a length that is no number: read until close",
+          "HTTP/1.1 404 Not Found\r\nContent-Length: +3\r\n\r\nabcde",
+          Status(404, "HTTP/1.1 404 Not Found", "abcde")),
       // Beyond the limit that every build shares, well within 64 bits.
       Row("10^12 Content-Length with a 10-byte body",
           Ok200("Content-Length: 1000000000000\r\n\r\n0123456789"), OutOfMemory())
           .Splits(),
-      Row("Content-Length beyond 64 bits: read until close",
-          Ok200("Content-Length: 18446744073709551616\r\n\r\nabc"), Ok("abc"))
+      // A length that is not one number leaves no way to tell where the body ends.
+      Row("Content-Length beyond 64 bits", Ok200("Content-Length: 18446744073709551616\r\n\r\nabc"),
+          BadLength())
           .Splits(),
-      Row("negative Content-Length: read until close", Ok200("Content-Length: -3\r\n\r\nabcde"),
-          Ok("abcde"))
+      Row("negative Content-Length", Ok200("Content-Length: -3\r\n\r\nabcde"), BadLength())
           .Splits(),
-      Row("Content-Length not a number: read until close",
-          Ok200("Content-Length: 0x10\r\n\r\nabcde"), Ok("abcde"))
+      Row("Content-Length with a plus sign", Ok200("Content-Length: +10\r\n\r\nabcde"), BadLength())
           .Splits(),
-      Row("Content-Length with a trailing letter: read until close",
-          Ok200("Content-Length: 3a\r\n\r\nabc"), Ok("abc")),
+      Row("Content-Length not a number", Ok200("Content-Length: 0x10\r\n\r\nabcde"), BadLength())
+          .Splits(),
+      Row("Content-Length and a word", Ok200("Content-Length: 10 x\r\n\r\n0123456789"),
+          BadLength()),
+      Row("Content-Length empty", Ok200("Content-Length: \r\n\r\nabcde"), BadLength()),
+      Row("Content-Length with a trailing letter", Ok200("Content-Length: 3a\r\n\r\nabcde"),
+          BadLength()),
       Row("Transfer-Encoding and Content-Length: chunked wins",
           Ok200("Content-Length: 1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"),
           Ok("abc"), Ending::kHoldOpen)
@@ -314,10 +350,18 @@ std::vector<HttpCase> HttpCases() {
       Row("16-digit chunk size beyond any limit", kChunked + "FFFFFFFFFFFFFFFF\r\nabc",
           OutOfMemory(), Ending::kHoldOpen)
           .Splits(),
-      // What follows a chunk's data up to the line end is read and ignored.
+      // A chunk's data ends its line: a size that is wrong either way would drop bytes or take
+      // the framing into the file.
       Row("chunk data longer than declared", kChunked + "5\r\nhelloEXTRA\r\n3\r\nabc\r\n0\r\n\r\n",
-          Ok("helloabc"), Ending::kHoldOpen)
+          Closed(), Ending::kHoldOpen)
           .Splits(),
+      Row("chunk size too small", kChunked + "3\r\nhelloWORLD\r\n0\r\n\r\n", Closed(),
+          Ending::kHoldOpen)
+          .Splits(),
+      Row("chunk size too large takes the framing", kChunked + "a\r\nhello\r\n1\r\nX\r\n0\r\n\r\n",
+          Closed(), Ending::kHoldOpen)
+          .Splits(),
+      Row("chunk data ended by a bare LF", kChunked + "2\r\nab\n1\r\nc\n0\r\n\r\n", Ok("abc")),
 
       // Bodies against a lowered memory limit.
       Row("length at the limit", Ok200("Content-Length: 10\r\n\r\n0123456789"), Ok("0123456789"))

@@ -6,7 +6,10 @@
 
 #include <string>
 
+#include "net/byte_source.h"
+#include "net/errors.h"
 #include "net/http_cases.h"
+#include "net/line_reader.h"
 #include "support/http_outcome.h"
 
 namespace vanto::net {
@@ -23,6 +26,26 @@ TEST(ResponseReader, EveryRowWholeAndInPieces) {
       SCOPED_TRACE(std::string(row.name) + ", pieces of " + std::to_string(piece));
       EXPECT_EQ(row.expected, test::ReadResponseInPieces(row.response, piece, limits));
     }
+  }
+}
+
+// An over-long line is refused before more of it than the limit is copied, however it arrives.
+TEST(ResponseReader, LongLinesAreNotCopiedWhole) {
+  const struct {
+    size_t length;
+    size_t piece;
+  } cases[] = {
+      {1 << 20, (1 << 20) + 1}, {16386, 16387}, {16386, 16384}, {40000, 7}, {16386, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.length) + " in pieces of " + std::to_string(c.piece));
+    const std::string raw(c.length, 'h');
+    MemorySource source(raw.data(), raw.size(), c.piece);
+    LineReader reader(source);
+    std::string line;
+    size_t rawBytes = 0;
+    EXPECT_THROW(reader.ReadLine(line, rawBytes), EIdReadLnMaxLineLengthExceeded);
+    EXPECT_LE(line.size(), size_t{16385});
   }
 }
 

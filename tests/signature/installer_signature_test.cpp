@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "net/body_buffer.h"
 #include "signature/signature_vectors.h"
 #include "support/body_checks.h"
 #include "update/update_signature.h"
@@ -34,7 +33,7 @@ bool Accepts(std::u16string_view version, std::u16string_view exeSig,
 
 // The body as a download holds it in memory, block by block.
 void CheckBody(std::u16string_view version, std::u16string_view exeSig,
-               const net::BodyBuffer& body) {
+               const test::BodyInBlocks& body) {
   std::vector<std::span<const char>> blocks = body.Blocks();
   CheckInstallerSignature(kTestKey, version, exeSig, blocks);
 }
@@ -212,17 +211,17 @@ TEST(CheckInstallerSignature, InstallerInPieces) {
   EXPECT_FALSE(Accepts(u"3.25", kLargeSig, std::span<const std::span<const char>>()));
 }
 
-net::BodyBuffer BodyOf(const std::vector<char>& bytes, size_t chunk) {
-  net::BodyBuffer body;
+test::BodyInBlocks BodyOf(const std::vector<char>& bytes, size_t chunk) {
+  test::BodyInBlocks body;
   for (size_t at = 0; at < bytes.size(); at += chunk) {
     body.Append(bytes.data() + at, std::min(chunk, bytes.size() - at));
   }
   return body;
 }
 
-TEST(CheckInstallerSignature, BodyBufferOfSeveralBlocks) {
+TEST(CheckInstallerSignature, BodyOfSeveralBlocks) {
   std::vector<char> large = test::LargeInstaller();
-  net::BodyBuffer body = BodyOf(large, 1000);
+  test::BodyInBlocks body = BodyOf(large, 1000);
   ASSERT_GE(body.Blocks().size(), 2u);
   EXPECT_NO_THROW(CheckBody(u"3.25", kLargeSig, body));
   EXPECT_THROW(CheckBody(u"3.3", kLargeSig, body), ESignatureError);
@@ -240,7 +239,7 @@ TEST(CheckInstallerSignature, BodyBufferOfSeveralBlocks) {
 
 TEST(InstallerSignatureCheck, ChecksBodiesUnderTheKey) {
   std::vector<char> small = test::SmallInstaller();
-  net::BodyBuffer body = BodyOf(small, small.size());
+  test::BodyInBlocks body = BodyOf(small, small.size());
   auto check = InstallerSignatureCheck(kTestKey, u"2.0", kSmallSig);
   ASSERT_TRUE(check);
   EXPECT_NO_THROW(test::RunCheck(check, body));
@@ -260,7 +259,7 @@ TEST(InstallerSignatureCheck, NoKeyNoCheck) {
 
 TEST(WithInstallerSignatureCheck, RunsAfterTheCallersCheck) {
   std::vector<char> small = test::SmallInstaller();
-  net::BodyBuffer body = BodyOf(small, small.size());
+  test::BodyInBlocks body = BodyOf(small, small.size());
   std::vector<std::string> order;
   net::FetchOptions options;
   options.readTimeoutMs = 1234;

@@ -4,6 +4,7 @@
 #include "net/errors.h"
 #include "net/line_reader.h"
 #include "platform/utf.h"
+#include "support/body_checks.h"
 #include "support/temp_dir.h"
 
 namespace vanto::test {
@@ -21,21 +22,15 @@ void PrintTo(const HttpOutcome& outcome, std::ostream* out) {
   *out << "}";
 }
 
-std::string Flatten(const net::BodyBuffer& body) {
-  std::string bytes;
-  for (auto block : body.Blocks()) bytes.append(block.data(), block.size());
-  return bytes;
-}
-
 HttpOutcome ReadResponseInPieces(const std::string& raw, size_t piece,
                                  const net::ResponseLimits& limits) {
   net::MemorySource source(raw.data(), raw.size(), piece);
   net::LineReader reader(source);
-  net::BodyBuffer body;
+  BodyInBlocks body;
   HttpOutcome outcome;
   try {
     outcome.number = net::ReadResponse(reader, body, limits).statusCode;
-    outcome.body = Flatten(body);
+    outcome.body = body.Whole();
   } catch (const EIdHTTPProtocolException& e) {
     outcome = {std::string(e.Kind()), platform::Utf16ToUtf8(e.Message()), e.ErrorCode(),
                e.ErrorBody(), body.Size()};

@@ -8,7 +8,6 @@
 #include <ostream>
 #include <string>
 
-#include "net/body_buffer.h"
 #include "net/fetch.h"
 #include "net/response_reader.h"
 
@@ -27,9 +26,6 @@ struct HttpOutcome {
 
 // Shows long bodies by their start and size.
 void PrintTo(const HttpOutcome& outcome, std::ostream* out);
-
-// The bytes of the buffer in order.
-std::string Flatten(const net::BodyBuffer& body);
 
 // Reads `raw` as one response from memory, in reads of at most `piece` bytes.
 HttpOutcome ReadResponseInPieces(const std::string& raw, size_t piece,

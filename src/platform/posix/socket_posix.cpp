@@ -11,103 +11,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/socket_errno.h"
 #include "platform/socket.h"
 
 namespace vanto::platform {
 namespace {
 
-constexpr int kHostNotFound = 11001;       // WSAHOST_NOT_FOUND
-constexpr int kTryAgain = 11002;           // WSATRY_AGAIN
-constexpr int kNoRecovery = 11003;         // WSANO_RECOVERY
-constexpr int kSystemCallFailure = 10107;  // WSASYSCALLFAILURE: nothing better fits
-
-int FromErrno(int e) {
-  switch (e) {
-    case EINTR:
-      return 10004;
-    case EBADF:
-      return 10009;
-    case EACCES:
-    case EPERM:
-      return 10013;
-    case EFAULT:
-      return 10014;
-    case EINVAL:
-      return 10022;
-    case EMFILE:
-    case ENFILE:
-      return 10024;
-    case EWOULDBLOCK:
-      return 10035;
-    case EINPROGRESS:
-      return 10036;
-    case EALREADY:
-      return 10037;
-    case ENOTSOCK:
-      return 10038;
-    case EDESTADDRREQ:
-      return 10039;
-    case EMSGSIZE:
-      return 10040;
-    case EPROTOTYPE:
-      return 10041;
-    case ENOPROTOOPT:
-      return 10042;
-    case EPROTONOSUPPORT:
-      return 10043;
-    case ESOCKTNOSUPPORT:
-      return 10044;
-    case EOPNOTSUPP:
-      return 10045;
-    case EPFNOSUPPORT:
-      return 10046;
-    case EAFNOSUPPORT:
-      return 10047;
-    case EADDRINUSE:
-      return 10048;
-    case EADDRNOTAVAIL:
-      return 10049;
-    case ENETDOWN:
-      return 10050;
-    case ENETUNREACH:
-      return 10051;
-    case ENETRESET:
-      return 10052;
-    case ECONNABORTED:
-      return 10053;
-    // Writing to a connection the peer has torn down: Windows reports that as a reset.
-    case EPIPE:
-    case ECONNRESET:
-      return 10054;
-    case ENOBUFS:
-    case ENOMEM:
-      return 10055;
-    case EISCONN:
-      return 10056;
-    case ENOTCONN:
-      return 10057;
-    case ESHUTDOWN:
-      return 10058;
-    case ETOOMANYREFS:
-      return 10059;
-    case ETIMEDOUT:
-      return 10060;
-    case ECONNREFUSED:
-      return 10061;
-    case ELOOP:
-      return 10062;
-    case ENAMETOOLONG:
-      return 10063;
-    case EHOSTDOWN:
-      return 10064;
-    case EHOSTUNREACH:
-      return 10065;
-    case ENOTEMPTY:
-      return 10066;
-    default:
-      return kSystemCallFailure;
-  }
-}
+constexpr int kHostNotFound = 11001;  // WSAHOST_NOT_FOUND
+constexpr int kTryAgain = 11002;      // WSATRY_AGAIN
+constexpr int kNoRecovery = 11003;    // WSANO_RECOVERY
 
 int FromResolver(int code) {
   switch (code) {
@@ -126,7 +38,7 @@ int FromResolver(int code) {
     case EAI_MEMORY:
       return 10055;
     case EAI_SYSTEM:
-      return FromErrno(errno);
+      return SocketErrorOfErrno(errno);
     default:
       return kHostNotFound;
   }
@@ -160,13 +72,13 @@ int TcpSocket::Connect(const std::string& host, uint16_t port, bool ipv6) {
   socklen_t length = 0;
   if (int error = Resolve(host, port, ipv6, address, length); error != 0) return error;
   int s = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (s < 0) return FromErrno(errno);
+  if (s < 0) return SocketErrorOfErrno(errno);
   int rc;
   do {
     rc = connect(s, reinterpret_cast<sockaddr*>(&address), length);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
-    int error = FromErrno(errno);
+    int error = SocketErrorOfErrno(errno);
     close(s);
     return error;
   }
@@ -182,7 +94,7 @@ int TcpSocket::SendAll(const char* data, size_t size) {
     ssize_t n = send(static_cast<int>(handle_), data, size, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return FromErrno(errno);
+      return SocketErrorOfErrno(errno);
     }
     data += n;
     size -= static_cast<size_t>(n);
@@ -213,7 +125,7 @@ ReceiveResult TcpSocket::Receive(char* buffer, size_t capacity, int timeoutMs) {
   }
   // A zero time-out would be read as none at all; the shortest real one stands in for it.
   if (!SetReceiveTimeout(timeoutMs == 0 ? 1 : timeoutMs)) {
-    result.error = FromErrno(errno);
+    result.error = SocketErrorOfErrno(errno);
     return result;
   }
   for (;;) {
@@ -226,7 +138,7 @@ ReceiveResult TcpSocket::Receive(char* buffer, size_t capacity, int timeoutMs) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       result.timedOut = true;
     } else {
-      result.error = FromErrno(errno);
+      result.error = SocketErrorOfErrno(errno);
     }
     return result;
   }
