@@ -215,7 +215,7 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
                          ": this build of vanto-site cannot sign; sign with the Linux build");
     } else {
       try {
-        exeSig = signer(*request.key, request.version, request.installer);
+        exeSig = signer(*request.key, request.version, installerName, request.installer);
       } catch (const std::exception& error) {
         refusals.push_back("key " + Quoted(request.key->u16string()) + ": " + error.what());
       }
