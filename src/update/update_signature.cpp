@@ -66,9 +66,11 @@ std::string EncodeBase64(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-std::string SignedMessagePrefix(std::string_view versionTextUtf8) {
-  std::string prefix = "vanto-update-v1\n";
+std::string SignedMessagePrefix(std::string_view versionTextUtf8, std::string_view exeDirUtf8) {
+  std::string prefix = "vanto-update-v2\n";
   prefix += versionTextUtf8;
+  prefix += '\n';
+  prefix += exeDirUtf8;
   prefix += '\n';
   return prefix;
 }
@@ -77,10 +79,11 @@ namespace {
 
 class SignatureCheck : public net::BodyCheck {
  public:
-  SignatureCheck(const platform::P256PublicKey& publicKey, std::u16string_view versionText,
+  SignatureCheck(const platform::P256PublicKey& publicKey, const SignedEntries& entries,
                  std::u16string exeSig)
       : publicKey_(publicKey), exeSig_(std::move(exeSig)) {
-    hash_.Add(SignedMessagePrefix(platform::Utf16ToUtf8(versionText)));
+    hash_.Add(SignedMessagePrefix(platform::Utf16ToUtf8(entries.versionText),
+                                  platform::Utf16ToUtf8(entries.exeDir)));
   }
   void Add(std::span<const char> bytes) override { hash_.Add(bytes); }
   void Decide() override {
@@ -102,28 +105,28 @@ class SignatureCheck : public net::BodyCheck {
 
 }  // namespace
 
-void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
-                             std::u16string_view versionText, std::u16string_view exeSig,
+void CheckInstallerSignature(const platform::P256PublicKey& publicKey, const SignedEntries& entries,
+                             std::u16string_view exeSig,
                              std::span<const std::span<const char>> installer) {
-  SignatureCheck check(publicKey, versionText, std::u16string(exeSig));
+  SignatureCheck check(publicKey, entries, std::u16string(exeSig));
   for (std::span<const char> piece : installer) check.Add(piece);
   check.Decide();
 }
 
 net::BodyCheckFactory InstallerSignatureCheck(
-    const std::optional<platform::P256PublicKey>& publicKey, std::u16string versionText,
+    const std::optional<platform::P256PublicKey>& publicKey, SignedEntries entries,
     std::u16string exeSig) {
   if (!publicKey) return nullptr;
-  return [key = *publicKey, versionText = std::move(versionText), exeSig = std::move(exeSig)] {
-    return std::make_unique<SignatureCheck>(key, versionText, exeSig);
+  return [key = *publicKey, entries = std::move(entries), exeSig = std::move(exeSig)] {
+    return std::make_unique<SignatureCheck>(key, entries, exeSig);
   };
 }
 
 net::FetchOptions WithInstallerSignatureCheck(
     net::FetchOptions options, const std::optional<platform::P256PublicKey>& publicKey,
-    std::u16string versionText, std::u16string exeSig) {
+    SignedEntries entries, std::u16string exeSig) {
   if (net::BodyCheckFactory check =
-          InstallerSignatureCheck(publicKey, std::move(versionText), std::move(exeSig))) {
+          InstallerSignatureCheck(publicKey, std::move(entries), std::move(exeSig))) {
     options.bodyChecks.push_back(std::move(check));
   }
   return options;

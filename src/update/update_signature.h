@@ -34,15 +34,24 @@ class ESignatureError : public Error {
 std::optional<std::vector<std::uint8_t>> DecodeBase64(std::u16string_view text);
 std::string EncodeBase64(std::span<const std::uint8_t> bytes);
 
-// What comes before the installer's bytes in the signed message: "vanto-update-v1", LF, the VER
-// text exactly as the information file holds it (UTF-8), LF. Binding VER means an old signed
-// installer cannot be announced as a newer version.
-std::string SignedMessagePrefix(std::string_view versionTextUtf8);
+// What comes before the installer's bytes in the signed message: "vanto-update-v2", LF, the VER
+// text, LF, the ExeDir text, LF, each exactly as the information file holds it (UTF-8). Binding
+// VER means an old signed installer cannot be announced as a newer version; binding ExeDir means
+// the genuine pair cannot be saved over another of the user's files, or under a name that makes
+// the shell do something else with it. The "v2" keeps a signature made over the earlier message
+// (tag, VER, installer) from ever fitting this one.
+std::string SignedMessagePrefix(std::string_view versionTextUtf8, std::string_view exeDirUtf8);
+
+// The information file's entries that the signature binds.
+struct SignedEntries {
+  std::u16string versionText;  // VER
+  std::u16string exeDir;       // ExeDir
+};
 
 // Throws ESignatureError unless `exeSig` is the base64 of a 64-byte r || s signature by
-// `publicKey` over the prefix for `versionText` followed by the installer's bytes.
-void CheckInstallerSignature(const platform::P256PublicKey& publicKey,
-                             std::u16string_view versionText, std::u16string_view exeSig,
+// `publicKey` over the prefix for `entries` followed by the installer's bytes.
+void CheckInstallerSignature(const platform::P256PublicKey& publicKey, const SignedEntries& entries,
+                             std::u16string_view exeSig,
                              std::span<const std::span<const char>> installer);
 
 // The vendor key compiled in through VANTO_UPDATE_PUBLIC_KEY, if any.
@@ -51,13 +60,13 @@ std::optional<platform::P256PublicKey> BuiltInUpdateKey();
 // The body check for the installer download under `publicKey`: it hashes the installer as it
 // arrives and decides once it is complete. Nothing without a key.
 net::BodyCheckFactory InstallerSignatureCheck(
-    const std::optional<platform::P256PublicKey>& publicKey, std::u16string versionText,
+    const std::optional<platform::P256PublicKey>& publicKey, SignedEntries entries,
     std::u16string exeSig);
 
 // `options` with the installer signature check added after any body checks they already have;
 // unchanged when there is no key.
 net::FetchOptions WithInstallerSignatureCheck(
     net::FetchOptions options, const std::optional<platform::P256PublicKey>& publicKey,
-    std::u16string versionText, std::u16string exeSig);
+    SignedEntries entries, std::u16string exeSig);
 
 }  // namespace vanto::update

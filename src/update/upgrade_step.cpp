@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
+#include "platform/utf.h"
+#include "update/file_names.h"
 #include "update/update_signature.h"
 
 namespace vanto::update {
@@ -24,6 +27,18 @@ DownloadPlace InstallerPlace(const UpdateRunState& state) {
   return {state.InfoServerDir + state.ExeDir, state.TempDir + state.ExeDir};
 }
 
+net::FetchOptions InstallerFetchOptions(const UpdateRunState& state, net::FetchOptions options) {
+  if (!state.UpdateKey) return options;
+  // The signature binds ExeDir as UTF-8: a name that does not survive the round trip (a lone
+  // surrogate) would share its signed text with another name.
+  if (!IsPlainFileName(state.ExeDir) ||
+      platform::Utf8ToUtf16(platform::Utf16ToUtf8(state.ExeDir)) != state.ExeDir) {
+    throw ESignatureError();
+  }
+  return WithInstallerSignatureCheck(std::move(options), state.UpdateKey,
+                                     {state.ServerVerText, state.ExeDir}, state.ExeSig);
+}
+
 void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeView& view,
                  const net::FetchOptions& fetchOptions) {
   const bool serverIsNewer = ServerIsNewer(state);
@@ -38,8 +53,7 @@ void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeVie
     view.PaintLabelsNow();
     // A signature that does not fit refuses the installer before it is saved.
     net::FetchToFile(state.DownloadUrl, state.LocalFile,
-                     WithInstallerSignatureCheck(fetchOptions, state.UpdateKey, state.ServerVerText,
-                                                 state.ExeSig));
+                     InstallerFetchOptions(state, fetchOptions));
   }
 
   view.SetStateText(kDownloaded);

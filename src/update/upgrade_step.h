@@ -28,6 +28,12 @@ bool ServerIsNewer(const UpdateRunState& state);
 // InfoServerDir + ExeDir, saved as TempDir + ExeDir: the same name on the server and locally.
 DownloadPlace InstallerPlace(const UpdateRunState& state);
 
+// The options of the installer download. With a vendor key they add the signature check over the
+// installer, VER and ExeDir, and first refuse (ESignatureError, before any request) an ExeDir that
+// is not a plain file name of the download folder: signed or not, the entry must not choose
+// another of the user's files to replace. Unchanged without a key.
+net::FetchOptions InstallerFetchOptions(const UpdateRunState& state, net::FetchOptions options);
+
 void UpgradeStep(UpdateRunState& state, platform::Services& services, UpgradeView& view,
                  const net::FetchOptions& fetchOptions);
 

@@ -60,13 +60,6 @@ TEST(WithClosingPeriod, Table) {
   }
 }
 
-TEST(WithClosingPeriod, AppendsAtMostOnce) {
-  for (const PeriodCase& c : kPeriodCases) {
-    std::u16string once = WithClosingPeriod(c.text);
-    EXPECT_EQ(WithClosingPeriod(once), once) << "text: " << Utf8(c.text);
-  }
-}
-
 std::shared_ptr<const Error> Chain(std::initializer_list<const char16_t*> messages) {
   // Builds outer -> ... -> innermost from the last message backwards.
   std::shared_ptr<const Error> inner;

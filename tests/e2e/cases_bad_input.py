@@ -116,7 +116,8 @@ def info_file_text(run, ver):
              f"ExeDir={INSTALLER}", f"ExeDirUp={INSTALLER}"]
     if run.args.signing_key:
         with open(run.args.installer, "rb") as source:
-            lines.append("ExeSig=" + sign_installer(run.args.signing_key, ver, source.read()))
+            signature = sign_installer(run.args.signing_key, ver, INSTALLER, source.read())
+        lines.append("ExeSig=" + signature)
     return "\r\n".join(lines) + "\r\n"
 
 

@@ -224,14 +224,21 @@ INSTALLER_FAILURES = [
     ("exe-dir-device-lpt1-exe", {"exe_dir": "lpt1.exe"},
      re.compile(r'Cannot create file "\\\\\.\\lpt1"\. \S.*', re.S)),
 ]
+# (case, how the site is spoilt, the requests the client makes: None when the installer is asked
+# for, 1 when it is refused before, on the information file alone). Signed ExeDir names that are
+# not plain file names of the download folder are refused before the request.
 SIGNATURE_REFUSALS = [
-    ("signature-tampered", {"signature": "tampered"}, SIGNATURE_ERROR),
-    ("signature-other-version", {"signature": "other-version"}, SIGNATURE_ERROR),
-    ("signature-missing", {"signature": "missing"}, SIGNATURE_ERROR),
+    ("signature-tampered", {"signature": "tampered"}, None),
+    ("signature-other-version", {"signature": "other-version"}, None),
+    ("signature-missing", {"signature": "missing"}, None),
+    ("signature-other-exe-dir", {"signature": "other-exe-dir"}, None),
+    ("signature-old-format", {"signature": "old-format"}, None),
+    ("signature-exe-dir-one-folder-up", {"exe_dir": "..\\" + INSTALLER}, 1),
+    ("signature-exe-dir-device", {"exe_dir": "nul"}, 1),
 ]
 
 
-def installer_fails(run, spoil, box_text):
+def installer_fails(run, spoil, box_text, requests=None):
     base = run.serve("2.0", **spoil)
     run.wine.set_vanto_key({"Ver": "1.5", "ServerDir": base})
     run.start()
@@ -246,6 +253,8 @@ def installer_fails(run, spoil, box_text):
     check(upgrade, "the upgrade window is not visible behind the box")
     check_equal(run.label(upgrade[0], "LblState"), STATE_DOWNLOADING, "lblState behind the box")
     check_equal(names_in(run.temp_dir), ["newvanto.ini"], "download folder after the failure")
+    if requests is not None:
+        check_equal(len(run.server.request_lines()), requests, "requests")
     run.probe.press_ok()
     check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
     check(run.process.poll() is None, "vantoup.exe ended after the failure")
@@ -267,6 +276,9 @@ EXE_DIR_ELSEWHERE = [
 
 
 def exe_dir_elsewhere(run, exe_dir, served_as, saved_as):
+    if run.args.signing_key:
+        # A build with a vendor key takes none of these names.
+        return installer_fails(run, {"exe_dir": exe_dir}, SIGNATURE_ERROR, requests=1)
     base = run.serve("2.0", exe_dir=exe_dir)
     served = os.path.join(run.server.root, served_as)
     if not os.path.exists(served):
@@ -323,7 +335,7 @@ def upgrade_from_nginx_site(run):
     if run.args.signing_key:
         # The Windows build cannot sign: the signature is added as the Linux build would.
         with open(installer, "rb") as source:
-            signature = sign_installer(run.args.signing_key, "2.0", source.read())
+            signature = sign_installer(run.args.signing_key, "2.0", INSTALLER, source.read())
         with open(os.path.join(root, "vanto", "newvanto.ini"), "ab") as info:
             info.write(b"ExeSig=" + signature.encode() + b"\r\n")
     # The Windows build's check reads the file with the system's own INI reader.
@@ -566,5 +578,6 @@ CASES = (
      for name, fault, text, retry, left in SAVE_REFUSED] +
     [(name, lambda run, p=path, n=named: upgrade_from_documents(run, p, n))
      for name, path, named in DOCUMENTS_FOLDERS])
-SIGNED_CASES = [(name, lambda run, p=spoil, b=box: installer_fails(run, p, b))
-                for name, spoil, box in SIGNATURE_REFUSALS]
+SIGNED_CASES = [(name, lambda run, p=spoil, r=requests:
+                 installer_fails(run, p, SIGNATURE_ERROR, r))
+                for name, spoil, requests in SIGNATURE_REFUSALS]

@@ -62,7 +62,8 @@ class Run:
         /<installer_dir>/; returns the base URL of the information file. With a signing key the
         information file carries the installer's signature; `signature` spoils it on purpose:
         "tampered" (one byte of the served installer flipped after signing), "other-version"
-        (signed for another VER text) or "missing" (no ExeSig entry)."""
+        (signed for another VER text), "other-exe-dir" (the genuine pair of another ExeDir),
+        "old-format" (the earlier message, without ExeDir) or "missing" (no ExeSig entry)."""
         root = os.path.join(self.args.work, "site-" + self.case)
         shutil.rmtree(root, ignore_errors=True)
         os.makedirs(os.path.join(root, "vanto"))
@@ -75,7 +76,10 @@ class Run:
                 "--exe-dir-up", exe_dir]
         if self.args.signing_key and signature != "missing":
             signed_version = ver + ".1" if signature == "other-version" else ver
-            info += ["--exe-sig", sign_installer(self.args.signing_key, signed_version, installer)]
+            signed_exe_dir = {"other-exe-dir": "x" + exe_dir, "old-format": None}.get(
+                signature, exe_dir)
+            info += ["--exe-sig", sign_installer(self.args.signing_key, signed_version,
+                                                 signed_exe_dir, installer)]
         if signature == "tampered":
             middle = len(installer) // 2
             installer = installer[:middle] + bytes([installer[middle] ^ 0x01]) + \

@@ -391,10 +391,16 @@ def names_in(folder):
     return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
 
 
-def sign_installer(private_key, version_text, installer_bytes):
-    """The ExeSig text for an installer announced with `version_text`: base64 of r || s of an
-    ECDSA P-256 / SHA-256 signature, made with the openssl command line."""
-    message = b"vanto-update-v1\n" + version_text.encode("utf-8") + b"\n" + installer_bytes
+def sign_installer(private_key, version_text, exe_dir, installer_bytes):
+    """The ExeSig text for an installer announced with `version_text` and saved as `exe_dir`:
+    base64 of r || s of an ECDSA P-256 / SHA-256 signature, made with the openssl command line.
+    With `exe_dir` None, over the earlier message, which bound no ExeDir."""
+    if exe_dir is None:
+        head = b"vanto-update-v1\n" + version_text.encode("utf-8") + b"\n"
+    else:
+        head = b"vanto-update-v2\n" + version_text.encode("utf-8") + b"\n" + \
+            exe_dir.encode("utf-8") + b"\n"
+    message = head + installer_bytes
     der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", private_key], input=message,
                          stdout=subprocess.PIPE, check=True, timeout=30).stdout
     # SEQUENCE { INTEGER r, INTEGER s }, each integer big-endian with a possible leading zero.

@@ -4,7 +4,9 @@
 Each case prepares the registry key, the installed vanto.exe and the download folder, starts the
 download server when it needs one, runs vantoup.exe, watches and drives its windows with the probe,
 takes a screenshot of every state into the work folder and checks the exit code and the files.
-Ends with the line "N passed, M failed"."""
+Ends with the line "N passed, M failed". A run whose every case needs a program built with the
+test key, given none, runs nothing and exits with SKIPPED (CTest's SKIP_RETURN_CODE); a case that
+cannot run among others that can is a failure."""
 
 import argparse
 import os
@@ -24,6 +26,7 @@ from harness import CaseFailure, Display, Probe, Wine, WineHang  # noqa: E402
 
 CASES = cases_startup.CASES + cases_upgrade.CASES + cases_bad_input.CASES
 SIGNED_CASES = cases_upgrade.SIGNED_CASES
+SKIPPED = 77
 
 
 def read_control_ids(header):
@@ -44,19 +47,39 @@ def main():
     parser.add_argument("--vendor-installer",
                         help="a vendor's installer built with makensis (vendor_setup.nsi), "
                         "served from the nginx site instead of the stand-in installer")
-    parser.add_argument("cases", nargs="*", help="only these cases (default: all)")
+    parser.add_argument("--signed-only", action="store_true",
+                        help="the cases of signed installers only (they need --signing-key)")
+    parser.add_argument("cases", nargs="*",
+                        help="only these cases (default: all but the signed ones, which run "
+                        "with --signing-key or --signed-only)")
     args = parser.parse_args()
     args.work = os.path.abspath(args.work)
     os.makedirs(args.work, exist_ok=True)
-    cases = CASES + (SIGNED_CASES if args.signing_key else [])
-    selected = [c for c in cases if not args.cases or c[0] in args.cases]
-    skipped = 0 if args.signing_key else len(
-        [c for c in SIGNED_CASES if not args.cases or c[0] in args.cases])
+    if args.cases:
+        selected = [c for c in CASES + SIGNED_CASES if c[0] in args.cases]
+    elif args.signed_only:
+        selected = SIGNED_CASES
+    else:
+        selected = CASES + (SIGNED_CASES if args.signing_key else [])
+    unknown = sorted(set(args.cases) - {name for name, _ in selected})
+    signed = {name for name, _ in SIGNED_CASES}
+    cannot_run = [] if args.signing_key else [name for name, _ in selected if name in signed]
+    if cannot_run and len(cannot_run) == len(selected) and not unknown:
+        print(f"{len(cannot_run)} signature cases need a program built with the test key "
+              "(--signing-key): none run, skipped")
+        return SKIPPED
+    selected = [c for c in selected if c[0] not in cannot_run]
 
     started = time.monotonic()
     display = Display(os.path.join(args.work, "xvfb.log"))
     wine = None
     passed = failed = 0
+    for name in unknown:
+        failed += 1
+        print(f"FAIL {name}: no such case", flush=True)
+    for name in cannot_run:
+        failed += 1
+        print(f"FAIL {name}: needs a program built with the test key (--signing-key)", flush=True)
     reruns = []
     try:
         wine = Wine(args.work, display)
@@ -101,10 +124,7 @@ def main():
             wine.stop()
         display.stop()
     print(f"e2e run took {time.monotonic() - started:.0f} s; screenshots in {args.work}")
-    if skipped:
-        print(f"{skipped} signature cases need a program built with the test key "
-              "(--signing-key)")
-    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else "") +
+    print(f"{passed} passed, {failed} failed" +
           (f", {len(reruns)} run again after a hang of Wine ({', '.join(reruns)})"
            if reruns else ""))
     return 0 if failed == 0 and passed > 0 else 1

@@ -12,17 +12,25 @@ namespace {
 
 using test::kEmptySig;
 using test::kLargeSig;
+using test::kSignedExeDir;
 using test::kSmallSig;
+using test::kSmallSigKoreanExeDir;
 using test::kSmallSigKoreanVersion;
+using test::kSmallSigOldFormat;
 using test::kSmallSigOtherKey;
 using test::kTestKey;
+
+SignedEntries Entries(std::u16string_view version, std::u16string_view exeDir = kSignedExeDir) {
+  return {std::u16string(version), std::u16string(exeDir)};
+}
 
 // True when the check accepts; a refusal must be the signature error with its text.
 bool Accepts(std::u16string_view version, std::u16string_view exeSig,
              std::span<const std::span<const char>> pieces,
-             const platform::P256PublicKey& key = kTestKey) {
+             const platform::P256PublicKey& key = kTestKey,
+             std::u16string_view exeDir = kSignedExeDir) {
   try {
-    CheckInstallerSignature(key, version, exeSig, pieces);
+    CheckInstallerSignature(key, Entries(version, exeDir), exeSig, pieces);
     return true;
   } catch (const ESignatureError& error) {
     EXPECT_EQ(error.Kind(), "ESignatureError");
@@ -35,13 +43,14 @@ bool Accepts(std::u16string_view version, std::u16string_view exeSig,
 void CheckBody(std::u16string_view version, std::u16string_view exeSig,
                const test::BodyInBlocks& body) {
   std::vector<std::span<const char>> blocks = body.Blocks();
-  CheckInstallerSignature(kTestKey, version, exeSig, blocks);
+  CheckInstallerSignature(kTestKey, Entries(version), exeSig, blocks);
 }
 
 bool Accepts(std::u16string_view version, std::u16string_view exeSig,
-             const std::vector<char>& installer, const platform::P256PublicKey& key = kTestKey) {
+             const std::vector<char>& installer, const platform::P256PublicKey& key = kTestKey,
+             std::u16string_view exeDir = kSignedExeDir) {
   std::span<const char> whole(installer);
-  return Accepts(version, exeSig, std::span<const std::span<const char>>(&whole, 1), key);
+  return Accepts(version, exeSig, std::span<const std::span<const char>>(&whole, 1), key, exeDir);
 }
 
 std::vector<char> Cut(std::vector<char> bytes, size_t from, size_t count) {
@@ -61,6 +70,7 @@ struct MessageCase {
   std::u16string_view exeSig;
   std::vector<char> installer;
   bool accepted;
+  std::u16string_view exeDir = kSignedExeDir;
 };
 
 TEST(CheckInstallerSignature, SignedMessages) {
@@ -84,10 +94,19 @@ TEST(CheckInstallerSignature, SignedMessages) {
       {"version with a line break after it", u"2.0\n", kSmallSig, small, false},
       {"empty version", u"", kSmallSig, small, false},
       {"non-ASCII signature for the plain version", u"2.0", kSmallSigKoreanVersion, small, false},
+      {"non-ASCII ExeDir, as UTF-8", u"2.0", kSmallSigKoreanExeDir, small, true, u"새 설치.exe"},
+      {"genuine pair with another ExeDir", u"2.0", kSmallSig, small, false, u"thesis.docx"},
+      {"genuine pair, ExeDir in other letter case", u"2.0", kSmallSig, small, false,
+       u"VANTO_SETUP.EXE"},
+      {"genuine pair, ExeDir climbing out", u"2.0", kSmallSig, small, false,
+       u"..\\vanto_setup.exe"},
+      {"genuine pair, ExeDir empty", u"2.0", kSmallSig, small, false, u""},
+      {"ExeDir moved into VER", u"2.0\nvanto_setup.exe", kSmallSig, small, false, u""},
+      {"earlier message without ExeDir", u"2.0", kSmallSigOldFormat, small, false},
   };
   for (const MessageCase& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Accepts(c.version, c.exeSig, c.installer), c.accepted);
+    EXPECT_EQ(Accepts(c.version, c.exeSig, c.installer, kTestKey, c.exeDir), c.accepted);
   }
 }
 
@@ -240,21 +259,21 @@ TEST(CheckInstallerSignature, BodyOfSeveralBlocks) {
 TEST(InstallerSignatureCheck, ChecksBodiesUnderTheKey) {
   std::vector<char> small = test::SmallInstaller();
   test::BodyInBlocks body = BodyOf(small, small.size());
-  auto check = InstallerSignatureCheck(kTestKey, u"2.0", kSmallSig);
+  auto check = InstallerSignatureCheck(kTestKey, Entries(u"2.0"), kSmallSig);
   ASSERT_TRUE(check);
   EXPECT_NO_THROW(test::RunCheck(check, body));
   // Each download gets a check of its own: the one before leaves nothing behind.
   EXPECT_NO_THROW(test::RunCheck(check, body));
-  EXPECT_THROW(test::RunCheck(InstallerSignatureCheck(kTestKey, u"2.0", u""), body),
+  EXPECT_THROW(test::RunCheck(InstallerSignatureCheck(kTestKey, Entries(u"2.0"), u""), body),
                ESignatureError);
-  EXPECT_THROW(test::RunCheck(InstallerSignatureCheck(kTestKey, u"2.1", kSmallSig), body),
+  EXPECT_THROW(test::RunCheck(InstallerSignatureCheck(kTestKey, Entries(u"2.1"), kSmallSig), body),
                ESignatureError);
   body.Append("x", 1);
   EXPECT_THROW(test::RunCheck(check, body), ESignatureError);
 }
 
 TEST(InstallerSignatureCheck, NoKeyNoCheck) {
-  EXPECT_FALSE(InstallerSignatureCheck(std::nullopt, u"2.0", u""));
+  EXPECT_FALSE(InstallerSignatureCheck(std::nullopt, Entries(u"2.0"), u""));
 }
 
 TEST(WithInstallerSignatureCheck, RunsAfterTheCallersCheck) {
@@ -271,13 +290,14 @@ TEST(WithInstallerSignatureCheck, RunsAfterTheCallersCheck) {
     for (const net::BodyCheckFactory& check : withChecks.bodyChecks) test::RunCheck(check, body);
   };
 
-  net::FetchOptions unsignedOptions = WithInstallerSignatureCheck(options, std::nullopt, u"", u"");
+  net::FetchOptions unsignedOptions = WithInstallerSignatureCheck(options, std::nullopt, {}, u"");
   EXPECT_EQ(unsignedOptions.readTimeoutMs, 1234);
   EXPECT_EQ(unsignedOptions.bodyChecks.size(), 1u);
   runAll(unsignedOptions);
   EXPECT_EQ(order, std::vector<std::string>{"caller"});
 
-  net::FetchOptions good = WithInstallerSignatureCheck(options, kTestKey, u"2.0", kSmallSig);
+  net::FetchOptions good =
+      WithInstallerSignatureCheck(options, kTestKey, Entries(u"2.0"), kSmallSig);
   EXPECT_EQ(good.readTimeoutMs, 1234);
   ASSERT_EQ(good.bodyChecks.size(), 2u);
   order.clear();
@@ -287,18 +307,31 @@ TEST(WithInstallerSignatureCheck, RunsAfterTheCallersCheck) {
   // A caller's refusal comes first and stands.
   options.bodyChecks = {
       test::WholeBodyCheck([](const std::string&) { throw EOutOfMemory(u"Out of memory"); })};
-  net::FetchOptions refusing = WithInstallerSignatureCheck(options, kTestKey, u"2.0", u"");
+  net::FetchOptions refusing = WithInstallerSignatureCheck(options, kTestKey, Entries(u"2.0"), u"");
   EXPECT_THROW(runAll(refusing), EOutOfMemory);
 
-  net::FetchOptions alone = WithInstallerSignatureCheck({}, kTestKey, u"2.0", kSmallSig);
+  net::FetchOptions alone = WithInstallerSignatureCheck({}, kTestKey, Entries(u"2.0"), kSmallSig);
   EXPECT_NO_THROW(runAll(alone));
   body.Append("x", 1);
   EXPECT_THROW(runAll(alone), ESignatureError);
 }
 
+// The bytes a build carries, against those openssl printed when the key was made.
+TEST(BuiltInUpdateKey, IsTheKeyOfTheBuild) {
+#if !defined(VANTO_BUILT_IN_KEY_IS)
+  GTEST_SKIP() << "built with a key other than the test key, whose bytes this test does not know";
+#elif VANTO_BUILT_IN_KEY_IS == 0
+  EXPECT_EQ(BuiltInUpdateKey(), std::nullopt);
+#else
+  ASSERT_EQ(BuiltInUpdateKey(), kTestKey);
+  EXPECT_TRUE(Accepts(u"2.0", kSmallSig, test::SmallInstaller(), *BuiltInUpdateKey()));
+#endif
+}
+
 TEST(SignedMessagePrefix, Layout) {
-  EXPECT_EQ(SignedMessagePrefix("2.0"), std::string("vanto-update-v1\n2.0\n"));
-  EXPECT_EQ(SignedMessagePrefix(""), std::string("vanto-update-v1\n\n"));
+  EXPECT_EQ(SignedMessagePrefix("2.0", "setup.exe"),
+            std::string("vanto-update-v2\n2.0\nsetup.exe\n"));
+  EXPECT_EQ(SignedMessagePrefix("", ""), std::string("vanto-update-v2\n\n\n"));
 }
 
 }  // namespace

@@ -38,20 +38,30 @@ inline std::vector<char> LargeInstaller() {
   return SampleInstaller(200003, 2);
 }
 
+// The ExeDir of every signature below but one.
+inline constexpr char16_t kSignedExeDir[] = u"vanto_setup.exe";
+
 // SmallInstaller() with VER "2.0".
 inline constexpr char16_t kSmallSig[] =
-    u"xJnImeFJuLlhKhW+ZGWamFnSVOMvQmCEA/uQl4wvoic6KYsyUFx0Vf19MjNDb4D02dnevSEAK8BffeFNntgwsA==";
+    u"DPzArnsmf6/H8iopu8D4fCNlIJVjS/9/SFtYoGUEQ4VZXkpotggymRwZXNnMCveT9a88F82zkn/YJ3hS2t2DMQ==";
 // The same message signed with data/other-private.pem.
 inline constexpr char16_t kSmallSigOtherKey[] =
-    u"gOFm9vI9Na2J57Bt/mHXZhKqFCaZIHfOvYrlbQb5c+FbdW2eg//Xzti4Y0dqtoTHP4vaC+IjZ6y8Jj5fjmGv3w==";
+    u"UlA/7fU5+iuC6/Ym/kaJ/C8AUVusnvlYuLN9aODr5F5R4reR/n5TNPVVZZeoHbgKuiR+YzfVWJsZyFw0m29jmA==";
 // SmallInstaller() with VER "2.0 베타" (signed as UTF-8).
 inline constexpr char16_t kSmallSigKoreanVersion[] =
-    u"PZFSk7d6nbZp1RtzyVMf5rfTQxSGDB5XpXfbmj2WXZb3/Cmw1rojGG7nutJnV3tT75jypBo6GNTJF91ZOoFCOQ==";
+    u"2Uy8W6XgSkpn2mcbut9+bgB5w/G78rvGj5O1pPZ2CxtOuRAd6yIf96wl2C2fpE0syIjVF2fU6P/YBP8pVG6LOw==";
+// SmallInstaller() with VER "2.0" and ExeDir "새 설치.exe" (signed as UTF-8).
+inline constexpr char16_t kSmallSigKoreanExeDir[] =
+    u"DLarOmHoZQDHug3epE4hu7snU3YkrvqXcTfUuWXyfvWMIbWrfhvVApHwcgv6JwGPClRoNVgkHUr1XXztbqD/Cg==";
+// SmallInstaller() with VER "2.0" in the earlier message, which bound no ExeDir:
+// "vanto-update-v1" LF VER LF and the installer.
+inline constexpr char16_t kSmallSigOldFormat[] =
+    u"xJnImeFJuLlhKhW+ZGWamFnSVOMvQmCEA/uQl4wvoic6KYsyUFx0Vf19MjNDb4D02dnevSEAK8BffeFNntgwsA==";
 // An empty installer with VER "2.0".
 inline constexpr char16_t kEmptySig[] =
-    u"ZLjRSiZCzuccrvbzvRXyyfI0onW68GvQkrsU9qp7pP4nsUZITT7SQsA053ygkqUgDL1WyTkFGH+Zd3RRhYrjmA==";
+    u"l/9rHTPDY703i5w6UHa/9AP2TRFvL6/QYGnYxgnGf3RqphoF1fYDLSDVNYrxl47QsCMUEMHwm8Z2WYtRQiApcg==";
 // LargeInstaller() with VER "3.25".
 inline constexpr char16_t kLargeSig[] =
-    u"qsm+WcjpNvGh6f+7RynH/bYTXqcwoSEB6YvfeWyX5xdyu23SX7+A3uAfSI56px/Or48xj93fNIN3dbm5F80pMw==";
+    u"lhaq5zvSS7MGbiVw4rr/2Yk7FGJgwE2kxoZy9T6igHeGH4WacX/QlIWdk0m/LzlcwD+vOqYUy+fV6cuGOYfzWw==";
 
 }  // namespace vanto::test

@@ -53,10 +53,6 @@ TEST(SignedServerInfo, TheSignatureIsReadOnlyWithAKey) {
     EXPECT_EQ(state.ServerVerText, u"2.0");
     EXPECT_EQ(state.ExeDir, u"setup.exe");
     EXPECT_EQ(state.ExeSig, withKey ? u"c2lnbg==" : u"");
-    // A build without a key reads exactly what it always read.
-    EXPECT_EQ(services.Count("ReadProfileString"), withKey ? 8 : 7);
-    EXPECT_EQ(services.calls.back(), withKey ? "ReadProfileString VANTO_INFO_PC ExeSig"
-                                             : "ReadProfileString VANTO_INFO_PC ExeDirUp");
   }
 }
 
@@ -74,14 +70,14 @@ TEST(SignedServerInfo, VersionTextIsKeptAsWritten) {
   }
 }
 
+// The key's bytes as openssl printed them when the key was made, not as the build derived them.
 TEST(SignedServerInfo, TheProcessRunStateCarriesTheBuiltInKey) {
-  EXPECT_EQ(RunState().UpdateKey, BuiltInUpdateKey());
 #if !defined(VANTO_BUILT_IN_KEY_IS)
-  // Some other key: only that it reached the run state.
+  GTEST_SKIP() << "built with a key other than the test key, whose bytes this test does not know";
 #elif VANTO_BUILT_IN_KEY_IS == 0
-  EXPECT_FALSE(BuiltInUpdateKey());
+  EXPECT_EQ(RunState().UpdateKey, std::nullopt);
 #elif VANTO_BUILT_IN_KEY_IS == 1
-  EXPECT_EQ(BuiltInUpdateKey(), test::kTestKey);
+  EXPECT_EQ(RunState().UpdateKey, test::kTestKey);
 #endif
 }
 
@@ -90,7 +86,7 @@ class SignedUpgradeTest : public ::testing::Test {
   SignedUpgradeTest() {
     state_.TempDir = folder_.WithSeparator();
     state_.InfoServerDir = Utf8ToUtf16(server_.BaseUrl() + "setup/");
-    state_.ExeDir = u"vanto_setup.exe";
+    state_.ExeDir = test::kSignedExeDir;
     state_.LocalVersion = 1.5;
     state_.ServerVersion = 2.0;
     state_.ServerVerText = u"2.0";
@@ -123,11 +119,14 @@ TEST_F(SignedUpgradeTest, RefusedInstallersAreNeitherSavedNorOpened) {
   const std::string installer = SmallInstallerText();
   std::string flipped = installer;
   flipped[1234] ^= 0x10;
+  // An ExeDir that is not a plain name of the download folder is refused before it is asked for.
   const struct {
     const char* name;
     std::u16string exeSig;
     std::u16string verText;
     std::string body;
+    std::u16string exeDir = test::kSignedExeDir;
+    int requests = 1;
   } cases[] = {
       {"no ExeSig", u"", u"2.0", installer},
       {"malformed ExeSig", u"not base64!", u"2.0", installer},
@@ -138,15 +137,38 @@ TEST_F(SignedUpgradeTest, RefusedInstallersAreNeitherSavedNorOpened) {
       {"truncated installer", test::kSmallSig, u"2.0", installer.substr(0, 4000)},
       {"one bit changed", test::kSmallSig, u"2.0", flipped},
       {"an empty body", test::kSmallSig, u"2.0", ""},
+      {"the earlier message, without ExeDir", test::kSmallSigOldFormat, u"2.0", installer},
+      {"genuine pair, ExeDir of another file", test::kSmallSig, u"2.0", installer, u"thesis.docx"},
+      {"genuine pair, ExeDir with a Korean name", test::kSmallSig, u"2.0", installer,
+       u"새 설치.exe"},
+      {"ExeDir one folder up", test::kSmallSig, u"2.0", installer, u"..\\vanto_setup.exe", 0},
+      {"ExeDir one folder up, slash", test::kSmallSig, u"2.0", installer, u"../vanto_setup.exe", 0},
+      {"ExeDir in a sub-folder", test::kSmallSig, u"2.0", installer, u"sub\\vanto_setup.exe", 0},
+      {"ExeDir on a drive", test::kSmallSig, u"2.0", installer, u"C:vanto_setup.exe", 0},
+      {"ExeDir an absolute path", test::kSmallSig, u"2.0", installer,
+       u"C:\\Users\\u\\Desktop\\thesis.docx", 0},
+      {"ExeDir a stream", test::kSmallSig, u"2.0", installer, u"vanto_setup.exe:x", 0},
+      {"ExeDir a device", test::kSmallSig, u"2.0", installer, u"PRN", 0},
+      {"ExeDir a device with an extension", test::kSmallSig, u"2.0", installer, u"com1.exe", 0},
+      {"ExeDir a device with a colon", test::kSmallSig, u"2.0", installer, u"nul:", 0},
+      {"ExeDir with a final dot", test::kSmallSig, u"2.0", installer, u"vanto_setup.exe.", 0},
+      {"ExeDir with a final blank", test::kSmallSig, u"2.0", installer, u"vanto_setup.exe ", 0},
+      {"ExeDir of dots only", test::kSmallSig, u"2.0", installer, u"..", 0},
+      {"ExeDir empty", test::kSmallSig, u"2.0", installer, u"", 0},
+      {"ExeDir with a lone surrogate", test::kSmallSig, u"2.0", installer,
+       std::u16string(u"vanto_setup") + char16_t(0xD800) + u".exe", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeServices services;
     RecordingView view;
+    ScriptedServer server;
     UpdateRunState state = state_;
+    state.InfoServerDir = Utf8ToUtf16(server.BaseUrl() + "setup/");
     state.ExeSig = c.exeSig;
     state.ServerVerText = c.verText;
-    server_.AddResponse(OkResponse(c.body));
+    state.ExeDir = c.exeDir;
+    server.AddResponse(OkResponse(c.body));
     try {
       UpgradeStep(state, services, view, fetch_);
       ADD_FAILURE() << "accepted";
@@ -157,6 +179,7 @@ TEST_F(SignedUpgradeTest, RefusedInstallersAreNeitherSavedNorOpened) {
     EXPECT_EQ(test::NamesIn(folder_.Path()), std::vector<std::string>{});
     EXPECT_EQ(services.Count("ShellOpen"), 0);
     EXPECT_FALSE(state.InstallerOpened);
+    EXPECT_EQ(server.Requests().size(), size_t(c.requests));
     // The window keeps the downloading text and stays open.
     const std::vector<std::string> tail(view.events.end() - 2, view.events.end());
     EXPECT_EQ(tail, (std::vector<std::string>{kDownloading, "paint"}));

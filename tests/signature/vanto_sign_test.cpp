@@ -15,6 +15,7 @@ namespace vanto::sign {
 namespace {
 
 const std::string kData = VANTO_SIGNATURE_DATA;
+const std::string kExeDir = "vanto_setup.exe";
 
 class VantoSign : public testing::Test {
  protected:
@@ -33,11 +34,13 @@ std::u16string ExeSig(const platform::P256Signature& signature) {
 }
 
 bool Verifies(const platform::P256Signature& signature, std::u16string_view version,
-              const std::vector<char>& installer) {
+              const std::vector<char>& installer,
+              std::u16string_view exeDir = test::kSignedExeDir) {
   std::span<const char> whole(installer);
   try {
-    update::CheckInstallerSignature(test::kTestKey, version, ExeSig(signature),
-                                    std::span<const std::span<const char>>(&whole, 1));
+    update::CheckInstallerSignature(
+        test::kTestKey, {std::u16string(version), std::u16string(exeDir)}, ExeSig(signature),
+        std::span<const std::span<const char>>(&whole, 1));
     return true;
   } catch (const update::ESignatureError&) {
     return false;
@@ -53,32 +56,36 @@ TEST_F(VantoSign, SignaturesVerifyIncludingShortRAndS) {
   int signatures = 0;
   for (; signatures < 5000 && !(shortSeen && signatures >= 20); ++signatures) {
     platform::P256Signature signature =
-        SignInstaller(kData + "/test-private.pem", "2.0", installer);
+        SignInstaller(kData + "/test-private.pem", "2.0", kExeDir, installer);
     ASSERT_TRUE(Verifies(signature, u"2.0", bytes)) << signatures;
     shortSeen = shortSeen || signature[0] == 0 || signature[32] == 0;
   }
   EXPECT_TRUE(shortSeen) << "no short r or s in " << signatures << " signatures";
 }
 
-TEST_F(VantoSign, BindsTheVersionTextAsUtf8) {
+TEST_F(VantoSign, BindsTheVersionTextAndExeDirAsUtf8) {
   std::vector<char> bytes = test::SmallInstaller();
   platform::P256Signature signature =
-      SignInstaller(kData + "/test-private.pem", "2.0 베타", Installer(bytes));
-  EXPECT_TRUE(Verifies(signature, u"2.0 베타", bytes));
-  EXPECT_FALSE(Verifies(signature, u"2.0", bytes));
+      SignInstaller(kData + "/test-private.pem", "2.0 베타", "새 설치.exe", Installer(bytes));
+  EXPECT_TRUE(Verifies(signature, u"2.0 베타", bytes, u"새 설치.exe"));
+  EXPECT_FALSE(Verifies(signature, u"2.0", bytes, u"새 설치.exe"));
+  EXPECT_FALSE(Verifies(signature, u"2.0 베타", bytes, u"새 설치2.exe"));
 }
 
 TEST_F(VantoSign, EmptyAndLargeInstallers) {
-  EXPECT_TRUE(Verifies(SignInstaller(kData + "/test-private.pem", "1", Installer({})), u"1", {}));
+  EXPECT_TRUE(
+      Verifies(SignInstaller(kData + "/test-private.pem", "1", kExeDir, Installer({})), u"1", {}));
   std::vector<char> large = test::LargeInstaller();
-  EXPECT_TRUE(Verifies(SignInstaller(kData + "/test-private.pem", "3.25", Installer(large)),
-                       u"3.25", large));
+  EXPECT_TRUE(
+      Verifies(SignInstaller(kData + "/test-private.pem", "3.25", kExeDir, Installer(large)),
+               u"3.25", large));
 }
 
 TEST_F(VantoSign, SignatureOfAnotherKeyDoesNotVerify) {
   std::vector<char> bytes = test::SmallInstaller();
-  EXPECT_FALSE(Verifies(SignInstaller(kData + "/other-private.pem", "2.0", Installer(bytes)),
-                        u"2.0", bytes));
+  EXPECT_FALSE(
+      Verifies(SignInstaller(kData + "/other-private.pem", "2.0", kExeDir, Installer(bytes)),
+               u"2.0", bytes));
 }
 
 TEST_F(VantoSign, Refusals) {
@@ -86,7 +93,9 @@ TEST_F(VantoSign, Refusals) {
   const std::string key = kData + "/test-private.pem";
   struct Case {
     std::string key, version, installer, message;
+    std::string exeDir = kExeDir;
   };
+  const std::string notPlain = "not a plain file name";
   const Case cases[] = {
       {key, "", installer, "version text is empty"},
       {key, " 2.0", installer, "blank"},
@@ -98,11 +107,18 @@ TEST_F(VantoSign, Refusals) {
       {kData + "/p384-private.pem", "2.0", installer, "not an ECDSA P-256"},
       {key, "2.0", (folder_.Path() / "missing.exe").string(), "cannot read the installer"},
       {key, "2.0", folder_.Path().string(), "cannot read the installer"},
+      {key, "2.0", installer, notPlain, ""},
+      {key, "2.0", installer, notPlain, "..\\vanto_setup.exe"},
+      {key, "2.0", installer, notPlain, "dl/vanto_setup.exe"},
+      {key, "2.0", installer, notPlain, "nul"},
+      {key, "2.0", installer, notPlain, "vanto_setup.exe."},
+      {key, "2.0", installer, notPlain, "vanto_setup.exe\n"},
+      {key, "2.0", installer, "not UTF-8", "vanto\xff.exe"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.key + " | " + c.version + " | " + c.installer);
+    SCOPED_TRACE(c.key + " | " + c.version + " | " + c.exeDir + " | " + c.installer);
     try {
-      SignInstaller(c.key, c.version, c.installer);
+      SignInstaller(c.key, c.version, c.exeDir, c.installer);
       ADD_FAILURE() << "signed";
     } catch (const SignError& error) {
       EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();

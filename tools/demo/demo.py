@@ -221,10 +221,11 @@ class Demo:
         return site
 
     def sign(self, served):
-        """Signs the served bytes, with the VER text of the information file; --tamper then
-        changes one byte in the middle of the program, as a man in the middle would."""
+        """Signs the served bytes, with the VER and ExeDir texts of the information file; --tamper
+        then changes one byte in the middle of the program, as a man in the middle would."""
         result = subprocess.run([self.args.sign_tool, "--key", self.args.sign_key, "--version",
-                                 self.args.version_server, served], stdin=subprocess.DEVNULL,
+                                 self.args.version_server, "--exe-dir", self.installer_name,
+                                 served], stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
         line = result.stdout.decode("ascii", "replace").strip()
         if result.returncode != 0 or not line.startswith("ExeSig="):

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/utf.h"
+#include "update/file_names.h"
 #include "update/update_signature.h"
 
 namespace vanto::sign {
@@ -58,6 +60,18 @@ void CheckVersionText(std::string_view text) {
   auto blank = [](char c) { return c == ' ' || c == '\t'; };
   if (blank(text.front()) || blank(text.back())) {
     throw SignError("the version text begins or ends with a blank, which VER cannot keep");
+  }
+}
+
+// The client refuses any other ExeDir before it asks for the installer, so a signature over it
+// would only ever be refused.
+void CheckExeDir(std::string_view text) {
+  const std::u16string name = platform::Utf8ToUtf16(text);
+  if (platform::Utf16ToUtf8(name) != text) throw SignError("the ExeDir text is not UTF-8");
+  if (!update::IsPlainFileName(name)) {
+    throw SignError("the ExeDir \"" + std::string(text) +
+                    "\" is not a plain file name of the download folder (no folder, drive, "
+                    "stream or device name, no final dot or blank), which signed clients refuse");
   }
 }
 
@@ -135,13 +149,14 @@ platform::P256PublicKey PublicHalf(EVP_PKEY* key) {
 }  // namespace
 
 platform::P256Signature SignInstaller(const std::string& privateKeyPath,
-                                      std::string_view versionText,
+                                      std::string_view versionText, std::string_view exeDir,
                                       const std::string& installerPath) {
   CheckVersionText(versionText);
+  CheckExeDir(exeDir);
   Pkey key = ReadPrivateKey(privateKeyPath);
   std::vector<char> installer = ReadInstaller(installerPath);
 
-  std::string prefix = update::SignedMessagePrefix(versionText);
+  std::string prefix = update::SignedMessagePrefix(versionText, exeDir);
   const std::span<const char> pieces[] = {prefix, installer};
   platform::P256Signature signature = Sign(key.get(), pieces);
   if (!platform::VerifyP256Sha256(PublicHalf(key.get()), pieces, signature)) {

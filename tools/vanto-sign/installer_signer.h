@@ -15,11 +15,12 @@ class SignError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Signs "vanto-update-v1" LF `versionText` LF and the installer's bytes with the P-256 key in the
-// PEM file `privateKeyPath`, and checks the result with the key's public half the way the client
-// will. `versionText` must be the VER entry exactly as the information file will carry it.
+// Signs "vanto-update-v2" LF `versionText` LF `exeDir` LF and the installer's bytes with the P-256
+// key in the PEM file `privateKeyPath`, and checks the result with the key's public half the way
+// the client will. `versionText` and `exeDir` must be the VER and ExeDir entries exactly as the
+// information file will carry them (UTF-8); `exeDir` must be a plain file name.
 platform::P256Signature SignInstaller(const std::string& privateKeyPath,
-                                      std::string_view versionText,
+                                      std::string_view versionText, std::string_view exeDir,
                                       const std::string& installerPath);
 
 }  // namespace vanto::sign

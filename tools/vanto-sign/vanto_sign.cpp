@@ -1,5 +1,5 @@
 // vanto-sign: prints the ExeSig line that goes into the information file's [VANTO_INFO_PC]
-// section for one installer and the VER text that announces it.
+// section for one installer, the VER text that announces it and the ExeDir it is saved as.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -10,9 +10,9 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vanto-sign --key PRIVATE.pem --version TEXT INSTALLER\n"
-    "Prints the ExeSig= line for the information file. TEXT must be the VER entry exactly as\n"
-    "the information file holds it.\n";
+    "usage: vanto-sign --key PRIVATE.pem --version TEXT --exe-dir NAME INSTALLER\n"
+    "Prints the ExeSig= line for the information file. TEXT and NAME must be the VER and the\n"
+    "ExeDir entries exactly as the information file holds them.\n";
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "vanto-sign: %s\n%s", problem, kUsage);
@@ -24,9 +24,11 @@ int Usage(const char* problem) {
 int main(int argc, char** argv) {
   std::string key;
   std::string version;
+  std::string exeDir;
   std::string installer;
   bool haveKey = false;
   bool haveVersion = false;
+  bool haveExeDir = false;
   bool haveInstaller = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
@@ -34,10 +36,12 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (arg == "--key" || arg == "--version") {
+    if (arg == "--key" || arg == "--version" || arg == "--exe-dir") {
       if (i + 1 == argc) return Usage("an option without its value");
-      (arg == "--key" ? haveKey : haveVersion) = true;
-      (arg == "--key" ? key : version) = argv[++i];
+      const bool isKey = arg == "--key";
+      const bool isVersion = arg == "--version";
+      (isKey ? haveKey : isVersion ? haveVersion : haveExeDir) = true;
+      (isKey ? key : isVersion ? version : exeDir) = argv[++i];
     } else if (arg.starts_with("-")) {
       return Usage("unknown option");
     } else if (haveInstaller) {
@@ -47,10 +51,11 @@ int main(int argc, char** argv) {
       haveInstaller = true;
     }
   }
-  if (!haveKey || !haveVersion || !haveInstaller) return Usage("missing arguments");
+  if (!haveKey || !haveVersion || !haveExeDir || !haveInstaller) return Usage("missing arguments");
 
   try {
-    vanto::platform::P256Signature signature = vanto::sign::SignInstaller(key, version, installer);
+    vanto::platform::P256Signature signature =
+        vanto::sign::SignInstaller(key, version, exeDir, installer);
     std::printf("ExeSig=%s\n", vanto::update::EncodeBase64(signature).c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;
   } catch (const vanto::sign::SignError& error) {

@@ -326,10 +326,20 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
 
   const update::DownloadPlace place = update::InstallerPlace(state);
   const SavePrediction save = PredictSave(state.TempDir, place.path);
+  net::FetchOptions installerOptions;
+  try {
+    installerOptions = update::InstallerFetchOptions(state, {});
+  } catch (const vanto::Error& error) {
+    report << "installer: not requested, ExeDir " << Quoted(state.ExeDir)
+           << " is not a plain file name of the download folder, which a signed client refuses\n"
+           << "  the user sees the box \"" << Utf16ToUtf8(app::ErrorBoxText(error)) << "\"\n";
+    report << ResultLine(request, "shows the box and does not upgrade");
+    return false;
+  }
   Download installer(report, "installer");
   const bool fetched = installer.Run(
       place.url, (request.scratch / "installer").u16string(),
-      update::WithInstallerSignatureCheck({}, state.UpdateKey, state.ServerVerText, state.ExeSig),
+      installerOptions,
       save.outcome == SavePrediction::kBox ? &save.boxText : nullptr);
   if (!fetched) return finish("shows the box and does not upgrade", false);
   if (save.outcome == SavePrediction::kBox) return finish(SaveFails(place, save, report), false);
@@ -340,7 +350,8 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
     }
   }
   if (state.UpdateKey) {
-    report << "  signature: ExeSig verifies for VER " << Quoted(state.ServerVerText) << "\n";
+    report << "  signature: ExeSig verifies for VER " << Quoted(state.ServerVerText)
+           << " and ExeDir " << Quoted(state.ExeDir) << "\n";
   } else {
     report << "  signature: not checked (no --public-key)\n";
   }

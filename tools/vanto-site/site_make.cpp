@@ -257,7 +257,7 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
     const fs::path copy = writer.Stage(request.outDir / request.installer.filename(), *installer);
     if (request.key) {
       try {
-        exeSig = signer(*request.key, request.version, copy);
+        exeSig = signer(*request.key, request.version, installerName, copy);
       } catch (const std::exception& error) {
         refusals.push_back("key " + Quoted(request.key->u16string()) + ": " + error.what());
         return refused();

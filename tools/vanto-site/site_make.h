@@ -22,11 +22,11 @@ struct SiteRequest {
   std::filesystem::path outDir;
 };
 
-// Signs the installer for `versionText` with the key; the base64 ExeSig, or throws
+// Signs the installer for `versionText` and `exeDir` with the key; the base64 ExeSig, or throws
 // std::runtime_error with the reason.
-using Signer =
-    std::function<std::string(const std::filesystem::path& key, const std::u16string& versionText,
-                              const std::filesystem::path& installer)>;
+using Signer = std::function<std::string(
+    const std::filesystem::path& key, const std::u16string& versionText,
+    const std::u16string& exeDir, const std::filesystem::path& installer)>;
 
 // The information file's bytes for these entries: CRLF lines, plain ASCII when every text is
 // ASCII, else UTF-16LE after its byte-order mark (read alike on every code page).

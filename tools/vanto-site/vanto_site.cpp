@@ -93,9 +93,11 @@ vanto::site::Signer PlatformSigner() {
 #ifdef _WIN32
   return {};
 #else
-  return [](const fs::path& key, const std::u16string& version, const fs::path& installer) {
-    return vanto::update::EncodeBase64(vanto::sign::SignInstaller(
-        key.string(), vanto::platform::Utf16ToUtf8(version), installer.string()));
+  return [](const fs::path& key, const std::u16string& version, const std::u16string& exeDir,
+            const fs::path& installer) {
+    return vanto::update::EncodeBase64(
+        vanto::sign::SignInstaller(key.string(), vanto::platform::Utf16ToUtf8(version),
+                                   vanto::platform::Utf16ToUtf8(exeDir), installer.string()));
   };
 #endif
 }

@@ -20,10 +20,18 @@ for _ in range(size):
 sys.stdout.buffer.write(out)' "$1" "$2"
 }
 
-# ExeSig for KEY over "vanto-update-v1" LF VERSION LF followed by the bytes of FILE.
+# ExeSig for KEY over "vanto-update-v2" LF VERSION LF EXEDIR LF followed by the bytes of FILE;
+# with EXEDIR "-", over the earlier message "vanto-update-v1" LF VERSION LF and the bytes.
 exe_sig() {
-  local key=$1 version=$2 file=$3
-  { printf 'vanto-update-v1\n%s\n' "$version"; cat "$file"; } |
+  local key=$1 version=$2 exe_dir=$3 file=$4
+  {
+    if [ "$exe_dir" = - ]; then
+      printf 'vanto-update-v1\n%s\n' "$version"
+    else
+      printf 'vanto-update-v2\n%s\n%s\n' "$version" "$exe_dir"
+    fi
+    cat "$file"
+  } |
     openssl dgst -sha256 -sign "$key" |
     python3 -c '
 import base64, sys
@@ -41,11 +49,14 @@ print(base64.b64encode(raw).decode())'
 sample_installer 4099 1 >"$work/small"
 sample_installer 200003 2 >"$work/large"
 : >"$work/empty"
-echo "small, 2.0:            $(exe_sig test-private.pem 2.0 "$work/small")"
-echo "small, 2.0, other key: $(exe_sig other-private.pem 2.0 "$work/small")"
-echo "small, 2.0 베타:        $(exe_sig test-private.pem '2.0 베타' "$work/small")"
-echo "empty, 2.0:            $(exe_sig test-private.pem 2.0 "$work/empty")"
-echo "large, 3.25:           $(exe_sig test-private.pem 3.25 "$work/large")"
+exe=vanto_setup.exe
+echo "small, 2.0:             $(exe_sig test-private.pem 2.0 $exe "$work/small")"
+echo "small, 2.0, other key:  $(exe_sig other-private.pem 2.0 $exe "$work/small")"
+echo "small, 2.0 베타:         $(exe_sig test-private.pem '2.0 베타' $exe "$work/small")"
+echo "small, 2.0, 새 설치.exe: $(exe_sig test-private.pem 2.0 '새 설치.exe' "$work/small")"
+echo "small, 2.0, v1 message: $(exe_sig test-private.pem 2.0 - "$work/small")"
+echo "empty, 2.0:             $(exe_sig test-private.pem 2.0 $exe "$work/empty")"
+echo "large, 3.25:            $(exe_sig test-private.pem 3.25 $exe "$work/large")"
 echo "test public key:"
 openssl ec -pubin -in test-public.pem -outform DER -conv_form uncompressed 2>/dev/null |
   tail -c 65 | od -An -tx1 -v
