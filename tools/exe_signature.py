@@ -180,9 +180,13 @@ def check_signature(check, pe, exe, ca):
           "signed %s, file %s" % (current or "?", calculated or "?"))
     check("signature digest SHA-256", digest == "SHA256", digest)
     if ca:
+        # Every line read: a verification that says ok beside a mismatch or a failure is none.
+        bad = [line.strip() for line in out.splitlines()
+               if re.search(r"MISMATCH|failed|[Ee]rror", line)]
         check("signature verifies against " + ca,
-              run.returncode == 0 and "Signature verification: ok" in out,
-              field(out, "Signature verification") or "osslsigncode exit %d" % run.returncode)
+              run.returncode == 0 and "Signature verification: ok" in out and not bad,
+              "; ".join(bad) or field(out, "Signature verification")
+              or "osslsigncode exit %d" % run.returncode)
     else:
         print("signature: not checked against a CA (give --ca FILE)")
 
