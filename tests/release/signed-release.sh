@@ -173,6 +173,19 @@ open(sys.argv[2], "wb").write(data)
 PY
   echo "$out"
 }
+# A copy of $1 with the bytes $2 changed to $3 (as long), and $4 appended.
+renamed() {
+  local out
+  out=$(mktemp -p "$work" renamed-XXXX.exe)
+  python3 - "$1" "$out" "$2" "$3" "${4:-}" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+old, new = sys.argv[3].encode(), sys.argv[4].encode()
+assert len(old) == len(new) and old in data, "nothing to rename"
+open(sys.argv[2], "wb").write(data.replace(old, new) + sys.argv[5].encode())
+PY
+  echo "$out"
+}
 # A copy of $1 carrying the certificate table of $2 in place of its own (a signature made for
 # other bytes).
 grafted() {
@@ -232,6 +245,8 @@ refusals=(
   "a certificate not for code signing: verify|scripts/verify-release $tls_signed --ca $pki/ca.pem --unsigned $unsigned|for code signing"
   "a misspelt signing variable|$clean VANTO_SIGN_PKSC12=$pki/signer.p12 VANTO_SIGN_URL=https://vendor.example/ $misconfigured|VANTO_SIGN_PKSC12 is no setting"
   "VANTO_SIGN_CA without a key|$clean VANTO_SIGN_CA=$pki/ca.pem $misconfigured|VANTO_SIGN_CA set, but no key"
+  "a static import of a DLL that is no KnownDLL|python3 tools/check-exe.py $(renamed "$unsigned" WS2_32.dll WS2_33.dll)|FAIL  imports only KnownDLLs"
+  "the DLL-search call named but not imported|python3 tools/check-exe.py $(renamed "$unsigned" SetDefaultDllDirectories SetDefaultDllDirectorieX SetDefaultDllDirectories)|FAIL  DLLs from the system folder only"
   "no update-key decision|$clean scripts/release --built $built --dist $work/undecided|--no-update-key (installers unchecked)"
   "the repository's test key as the release key|$clean scripts/release --update-key $work/vendor-public.pem --built $built --dist $work/test-key|the repository's test key"
   "the update key given as a cache setting|$clean scripts/release --no-update-key --built $built -DVANTO_UPDATE_PUBLIC_KEY=$pki/none.pem --dist $work/cache-key|not -DVANTO_UPDATE_PUBLIC_KEY"
