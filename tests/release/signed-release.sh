@@ -82,7 +82,11 @@ mkdir -p "$shims"
 cat >"$shims/shim" <<'SH'
 #!/usr/bin/env bash
 name=${0##*/}
-{ printf '%s\n' "$name $*"; export -p; } >"$VANTO_SHIM_LOG/$name.$$"
+# As the values are, unquoted: export -p would escape a password's $ and hide it from grep.
+{
+  printf '%s\n' "$name $*"
+  for variable in $(compgen -e); do printf '%s=%s\n' "$variable" "${!variable}"; done
+} >"$VANTO_SHIM_LOG/$name.$$"
 IFS=: read -r -a dirs <<<"$PATH"
 for dir in "${dirs[@]}"; do
   [ "$dir" != "${0%/*}" ] && [ -x "$dir/$name" ] && exec "$dir/$name" "$@"
