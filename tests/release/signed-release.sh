@@ -177,7 +177,7 @@ open(sys.argv[2], "wb").write(data)
 PY
   echo "$out"
 }
-# A copy of $1 with the bytes $2 changed to $3 (as long), and $4 appended.
+# A copy of $1 with the bytes $2 changed to $3 (as long), and the string $4 appended.
 renamed() {
   local out
   out=$(mktemp -p "$work" renamed-XXXX.exe)
@@ -186,7 +186,8 @@ import sys
 data = open(sys.argv[1], "rb").read()
 old, new = sys.argv[3].encode(), sys.argv[4].encode()
 assert len(old) == len(new) and old in data, "nothing to rename"
-open(sys.argv[2], "wb").write(data.replace(old, new) + sys.argv[5].encode())
+tail = sys.argv[5].encode() + b"\0" if sys.argv[5] else b""
+open(sys.argv[2], "wb").write(data.replace(old, new) + tail)
 PY
   echo "$out"
 }
@@ -227,6 +228,10 @@ resigned=$(sign_with intruder "$unsigned")
 nested=$(sign_with intruder "$signed" -nest)
 tls_signed=$(sign_with tls "$unsigned")
 cp tests/signature/data/test-public.pem "$work/vendor-public.pem"
+other_tools=$work/other-tools
+mkdir -p "$other_tools"
+cp "$signed" "$other_tools/vantoup.exe"
+sed 's/^compiler: .*/compiler: another compiler 1.0/' "$work/pkcs12/TOOLCHAIN" >"$other_tools/TOOLCHAIN"
 # The settings of the signing: none but those that a row gives.
 clean="env -u VANTO_SIGN_PKCS12 -u VANTO_SIGN_KEY -u VANTO_SIGN_CERT -u VANTO_SIGN_CA -u VANTO_SIGN_PASSWORD"
 misconfigured="scripts/release --no-update-key --built $built --dist $work/misconfigured"
@@ -260,7 +265,8 @@ refusals=(
   "a byte of the signature changed: check|python3 tools/check-exe.py $(flipped "$signed" $tail_byte) --ca $pki/ca.pem"
   "a signature made by another CA's signer|python3 tools/check-exe.py $signed --ca $pki/other.pem"
   "an unsigned exe where a signature is asked for|python3 tools/check-exe.py $unsigned --ca $pki/ca.pem"
-  "an unsigned exe that is not this commit's|scripts/verify-release $signed --unsigned $(flipped "$unsigned" $code_byte)"
+  "an unsigned exe that is not this commit's|scripts/verify-release $signed --unsigned $(flipped "$unsigned" $code_byte)|the toolchain is the same"
+  "an unsigned exe that is not this commit's, from other tools|scripts/verify-release $other_tools/vantoup.exe --unsigned $(flipped "$unsigned" $code_byte)|the toolchain differs"
   "an exe with no signature to compare|scripts/verify-release $unsigned --unsigned $unsigned"
   "extra bytes inside the certificate table|python3 tools/check-exe.py $(padded_table "$signed") --ca $pki/ca.pem"
   "no DYNAMIC_BASE|python3 tools/check-exe.py $(without "$unsigned" $characteristics 0x40)"
