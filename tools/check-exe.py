@@ -13,12 +13,21 @@ import sys
 sys.dont_write_bytecode = True  # keep the source tree clean
 import exe_hardening  # noqa: E402
 import exe_signature  # noqa: E402
+import exe_update_key  # noqa: E402
 
-SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll", "comctl32.dll",
-    "ws2_32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll", "bcrypt.dll",
-    "ntdll.dll", "crypt32.dll", "uxtheme.dll", "version.dll", "comdlg32.dll",
+# The DLLs that Windows maps from the system folder whatever the search order says (the
+# KnownDLLs of the session manager, and ntdll, which every process has before its imports): a
+# copy planted beside the exe is never loaded in their place.
+KNOWN_DLLS = {
+    "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "gdi32.dll", "gdiplus.dll",
+    "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll",
+    "nsi.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll",
+    "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll",
+    "ws2_32.dll",
 }
+# Not a KnownDLL, but bound by the manifest's side-by-side assembly (common controls 6), which
+# the loader takes from the system's assembly store, not from beside the exe.
+SIDE_BY_SIDE_DLLS = {"comctl32.dll"}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 
@@ -63,16 +72,29 @@ class Pe:
         return self.data[o:self.data.index(b"\0", o)].decode("ascii", "replace")
 
     def imports(self):
+        return list(self.import_table())
+
+    def import_table(self):
+        """{DLL name: [function names imported by name]}, as the loader binds them."""
         rva = self.dirs[1][0]
-        names = []
+        table = {}
         if not rva:
-            return names
+            return table
         o = self.off(rva)
+        width, ordinal = (4, 0x80000000) if self.magic == 0x10B else (8, 1 << 63)
         while True:
-            name_rva = struct.unpack_from("<IIIII", self.data, o)[3]
+            lookup, _, _, name_rva, thunks = struct.unpack_from("<IIIII", self.data, o)
             if not name_rva:
-                return names
-            names.append(self.cstr(name_rva))
+                return table
+            functions = table.setdefault(self.cstr(name_rva), [])
+            t = self.off(lookup or thunks)
+            while True:
+                entry = int.from_bytes(self.data[t:t + width], "little")
+                if not entry:
+                    break
+                if not entry & ordinal:
+                    functions.append(self.cstr((entry & 0x7FFFFFFF) + 2))
+                t += width
             o += 20
 
     def resources(self):
@@ -105,9 +127,10 @@ def terminal_server_aware(pe):
 
 
 def restricts_dll_search(pe):
-    """The entry asks for the system folder only; the call is looked up by name (older systems
-    lack it), so its name is in the image either as an import or as the looked-up text."""
-    return b"SetDefaultDllDirectories\0" in pe.data
+    """The program asks for the system folder only: kernel32's SetDefaultDllDirectories is bound
+    by the loader, so the call it makes is that function and no text that merely names it."""
+    table = {dll.lower(): functions for dll, functions in pe.import_table().items()}
+    return "SetDefaultDllDirectories" in table.get("kernel32.dll", [])
 
 
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
@@ -126,12 +149,29 @@ def check_large_address_aware(check, pe):
               "characteristics %#x" % pe.characteristics)
 
 
+def check_update_key(check, pe, key_file, none_wanted):
+    points = exe_update_key.points(pe.data)
+    found = [exe_update_key.fingerprint(p) for p in points]
+    print("update key: " + (", ".join("sha256 " + f for f in found) or "none"))
+    if key_file:
+        want = exe_update_key.fingerprint(exe_update_key.key_file_point(key_file))
+        check("the update key of " + key_file + " built in", found == [want],
+              "want sha256 " + want)
+    elif none_wanted:
+        check("no update key built in", not found)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("exe")
     ap.add_argument("--machine", choices=["x86", "x64"], default="x86")
     ap.add_argument("--symbols", help="the unstripped link output that EXE was stripped from")
     ap.add_argument("--ca", help="CA file that the signature must verify against")
+    ap.add_argument("--signature-only", action="store_true",
+                    help="check the Authenticode signature alone (the rest is the release's)")
+    key = ap.add_mutually_exclusive_group()
+    key.add_argument("--update-key", help="the public key file whose key must be built in")
+    key.add_argument("--no-update-key", action="store_true", help="no update key may be built in")
     args = ap.parse_args()
     with open(args.exe, "rb") as f:
         data = f.read()
@@ -147,13 +187,17 @@ def main():
         results.append(ok)
         print(("ok    " if ok else "FAIL  ") + what + (": " + detail if detail else ""))
 
+    if args.signature_only:
+        exe_signature.check_signature(check, pe, args.exe, args.ca)
+        return 0 if results and all(results) else 1
     want = (0x14C, 0x10B) if args.machine == "x86" else (0x8664, 0x20B)
     check("PE32 for i386" if args.machine == "x86" else "PE32+ for x86-64",
           (pe.machine, pe.magic) == want, "machine %#x, magic %#x" % (pe.machine, pe.magic))
     check("GUI subsystem", pe.subsystem == 2, "subsystem %d" % pe.subsystem)
     dlls = pe.imports()
-    foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS and not d.lower().startswith("api-ms-")]
-    check("imports only system DLLs", not foreign, ", ".join(foreign or dlls))
+    foreign = [d for d in dlls if d.lower() not in KNOWN_DLLS | SIDE_BY_SIDE_DLLS]
+    check("imports only KnownDLLs (and comctl32 side by side)", not foreign,
+          ", ".join(foreign or dlls))
     check("terminal-server aware", terminal_server_aware(pe),
           "DllCharacteristics %#x" % pe.dll_characteristics)
     check("DLLs from the system folder only", restricts_dll_search(pe))
@@ -186,6 +230,7 @@ def main():
     if pe.magic == 0x10B:
         exe_hardening.check_code(check, pe, args.exe, args.symbols, symbols_pe)
     exe_signature.check_signature(check, pe, args.exe, args.ca)
+    check_update_key(check, pe, args.update_key, args.no_update_key)
     print("size: %d bytes" % len(data))
     return 0 if all(results) else 1
 

@@ -15,15 +15,11 @@
 namespace {
 
 // DLLs are looked for in the system folder only, never beside the program or in the current
-// folder, where anyone who can write a download could plant one. Looked up by name: systems
-// without the loader update lack the call, and the program must still start there.
+// folder, where anyone who can write a download could plant one. Imported, not looked up: the
+// loader binds it, and a Windows 7 without the loader update refuses to start the program rather
+// than run it with the old search.
 void LoadDllsFromTheSystemFolderOnly() {
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  if (kernel == nullptr) return;
-  auto set = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-  if (set != nullptr) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 int Run(HINSTANCE instance) {

@@ -1,7 +1,8 @@
 // The stack protector's guard and failure handlers for every Windows program, in place of libssp's.
 // libssp seeds its guard at start-up through the old CryptoAPI, which loads a cryptographic
 // provider and costs each run about 10 MiB of memory; the system's preferred generator of CNG,
-// which the signature check loads anyway, costs nothing more. The fortified copies (__memcpy_chk,
+// which the signature check loads anyway, costs nothing more (bcrypt.dll is no KnownDLL: it is
+// loaded from the system folder by name, never imported). The fortified copies (__memcpy_chk,
 // ...) still come from libssp and fail through __chk_fail below.
 //
 // This file is built without the stack protector: the function that sets the guard must not be
@@ -11,6 +12,8 @@
 #include <bcrypt.h>
 
 #include <cstdint>
+
+#include "platform/win32/system_library.h"
 
 extern "C" {
 
@@ -37,8 +40,11 @@ namespace {
 // main on is checked against the seeded guard.
 __attribute__((constructor)) void SeedStackGuard() {
   std::uintptr_t guard = 0;
-  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&guard), sizeof guard,
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+  const vanto::platform::SystemLibrary cng(L"bcrypt.dll");
+  auto generate = cng.Find<decltype(&BCryptGenRandom)>("BCryptGenRandom");
+  if (generate == nullptr ||
+      !BCRYPT_SUCCESS(generate(nullptr, reinterpret_cast<PUCHAR>(&guard), sizeof guard,
+                               BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     // No generator: what differs from run to run still beats a guard anyone can know.
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
