@@ -48,7 +48,8 @@ def main():
                         help="a vendor's installer built with makensis (vendor_setup.nsi), "
                         "served from the nginx site instead of the stand-in installer")
     parser.add_argument("--signed-only", action="store_true",
-                        help="the cases of signed installers only (they need --signing-key)")
+                        help="the cases of signed installers only, and the upgrade that must pass the "
+                        "check (they need --signing-key)")
     parser.add_argument("cases", nargs="*",
                         help="only these cases (default: all but the signed ones, which run "
                         "with --signing-key or --signed-only)")
@@ -58,7 +59,8 @@ def main():
     if args.cases:
         selected = [c for c in CASES + SIGNED_CASES if c[0] in args.cases]
     elif args.signed_only:
-        selected = SIGNED_CASES
+        # With a key, the plain upgrade is the one whose installer must pass the check.
+        selected = [c for c in CASES if c[0] == "upgrade-1.5-to-2.0"] + SIGNED_CASES
     else:
         selected = CASES + (SIGNED_CASES if args.signing_key else [])
     unknown = sorted(set(args.cases) - {name for name, _ in selected})
