@@ -208,19 +208,23 @@ class Run:
     def check_upgrade_window_stays(self, states):
         """Once shown, the upgrade window stays visible until the program tears it down at its
         end: it may be hidden only on its way to destruction, never shown again after that."""
-        seen = [(s["t"], w["visible"])
-                for s in states for w in s["windows"] if w["class"] == UPMAIN]
+        # By the state's position, not its time: two states can share a millisecond.
+        seen = [(index, w["visible"])
+                for index, s in enumerate(states) for w in s["windows"] if w["class"] == UPMAIN]
         shown_at = next((i for i, (_, shown) in enumerate(seen) if shown), None)
         check(shown_at is not None, "the upgrade window was never visible")
         after = seen[shown_at:]
         hidden_at = next((i for i, (_, shown) in enumerate(after) if not shown), None)
         if hidden_at is None:
             return
-        hidden_time = after[hidden_at][0]
+        hidden_state = after[hidden_at][0]
+        hidden_time = states[hidden_state]["t"]
         check(not any(shown for _, shown in after[hidden_at:]),
               f"the upgrade window was hidden at {hidden_time} ms and shown again")
-        gone_time = next(s["t"] for s in states if s["t"] > hidden_time and
-                         not any(w["class"] == UPMAIN for w in s["windows"]))
+        gone_time = next((s["t"] for s in states[hidden_state + 1:]
+                          if not any(w["class"] == UPMAIN for w in s["windows"])), None)
+        check(gone_time is not None,
+              f"the upgrade window was hidden at {hidden_time} ms and never went away")
         check(gone_time - hidden_time < 1000,
               f"the upgrade window was hidden {gone_time - hidden_time} ms before it went away")
 

@@ -81,6 +81,18 @@ HHOOK SetWatchHook() {
   return SetWindowsHookExW(WH_CALLWNDPROCRET, procedure, library, 0);
 }
 
+constexpr DWORD kLastTeardownMs = 3000;
+
+bool NamedWindowLeft(const std::vector<std::wstring>& classes) {
+  for (HWND hwnd : TopLevelWindows()) {
+    const std::wstring name = ClassOf(hwnd);
+    for (const std::wstring& c : classes) {
+      if (c != L"*" && c == name) return true;
+    }
+  }
+  return false;
+}
+
 int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
           const std::vector<std::wstring>& classes) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
@@ -117,6 +129,7 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
   std::string states;
   std::string last;
   bool stopped = false;
+  DWORD stoppedAt = 0;
   unsigned long polls = 0;
   while (GetTickCount() - start < timeout) {
     std::string state = WatchedState(classes);
@@ -128,8 +141,14 @@ int Watch(const std::wstring& out, const std::wstring& stopFile, DWORD timeout,
       last = state;
     }
     InterlockedIncrement(&share->polls);
-    if (polls % 8 == 0 && FileExists(stopFile)) {
+    if (!stopped && polls % 8 == 0 && FileExists(stopFile)) {
       stopped = true;
+      stoppedAt = GetTickCount();
+    }
+    // The stop file comes once the program has ended, but Wine may take its windows down a
+    // moment later: the recording goes on until they are gone, so that it ends on a state that
+    // shows them gone.
+    if (stopped && (!NamedWindowLeft(classes) || GetTickCount() - stoppedAt > kLastTeardownMs)) {
       break;
     }
     Sleep(1);
