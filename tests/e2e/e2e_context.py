@@ -89,33 +89,35 @@ class Run:
         self.server = DemoServer(self.args.server, root, self.args.work, info + list(extra_args))
         return self.server.base + "vanto/"
 
-    def start(self, watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG), show=None):
+    def start(self, watch_classes=(CLIENT_MAIN, UPMAIN, DIALOG), show=None, env=None):
         """Runs vantoup.exe in the background; with `show`, through the probe, which starts it
-        with that show command in its start-up information and passes on its exit code."""
+        with that show command in its start-up information and passes on its exit code. `env`:
+        variables of its own, such as a locale."""
         self.watch = self.probe.start_watch(watch_classes)
         command = [self.args.vantoup]
         if show is not None:
             windows_path = "Z:" + os.path.abspath(self.args.vantoup).replace("/", "\\")
             command = [self.args.probe, os.path.join(self.wine.tmp, "start.json"), "start",
                        str(show), str(RUN_TIMEOUT * 1000), windows_path]
-        self.process = self.wine.start(command, "vantoup-" + self.case)
+        self.process = self.wine.start(command, "vantoup-" + self.case, env)
 
-    def box(self, state, missing):
+    def box(self, state, missing, ok="OK"):
         """The message or error box once it has settled: it must hold the keyboard, so that
-        Enter confirms it. Its screenshot is taken as `state`."""
+        Enter confirms it. Its screenshot is taken as `state`. `ok`: the button's text in the
+        program's locale."""
         check(self.probe.wait(DIALOG, timeout_ms=20000) is not None, missing)
         deadline = time.monotonic() + 5
         while True:
             dialogs = [w for w in self.probe.dump() if w["class"] == DIALOG and w["visible"]]
             check_equal(len(dialogs), 1, "boxes shown")
             dialog = dialogs[0]
-            settled = dialog["foreground"] and focused_text(dialog) == "OK"
+            settled = dialog["foreground"] and focused_text(dialog) == ok
             if settled or time.monotonic() > deadline:
                 break
             time.sleep(0.1)
         self.shot(state)
         check(dialog["foreground"], "the box is not the foreground window")
-        check_equal(focused_text(dialog), "OK", "text of the control with the focus")
+        check_equal(focused_text(dialog), ok, "text of the control with the focus")
         return dialog
 
     def wait_focus_on_button(self, window_class):

@@ -87,20 +87,25 @@ class Wine:
         return self._program_files
 
     @property
-    def documents(self):
-        """The user's Documents folder on the Unix side (the prefix links it to HOME)."""
+    def user(self):
+        """The name of the prefix's user, whose profile holds a Documents folder."""
         users = self.unix_path("users")
         for user in sorted(os.listdir(users)):
-            documents = os.path.join(users, user, "Documents")
-            if user != "Public" and os.path.isdir(documents):
-                return os.path.realpath(documents)
+            if user != "Public" and os.path.isdir(os.path.join(users, user, "Documents")):
+                return user
         raise CaseFailure(f"no user's Documents folder under {users}")
 
-    def start(self, args, name):
+    @property
+    def documents(self):
+        """The user's Documents folder on the Unix side (the prefix links it to HOME)."""
+        return os.path.realpath(self.unix_path("users", self.user, "Documents"))
+
+    def start(self, args, name, env=None):
+        """`env`: variables that this program gets besides the session's."""
         out = open(os.path.join(self.tmp, name + ".out"), "wb")
         err = open(os.path.join(self.tmp, name + ".err"), "wb")
         try:
-            return subprocess.Popen([self.platform.loader] + args, env=self.env,
+            return subprocess.Popen([self.platform.loader] + args, env={**self.env, **(env or {})},
                                     stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=err)
         finally:

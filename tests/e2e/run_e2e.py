@@ -19,13 +19,14 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import cases_bad_input  # noqa: E402
+import cases_site  # noqa: E402
 import cases_startup  # noqa: E402
 import cases_upgrade  # noqa: E402
 from e2e_context import Run  # noqa: E402
 from harness import CaseFailure, Display, Probe, Wine, WineHang  # noqa: E402
 
-CASES = cases_startup.CASES + cases_upgrade.CASES + cases_bad_input.CASES
-SIGNED_CASES = cases_upgrade.SIGNED_CASES
+CASES = cases_startup.CASES + cases_upgrade.CASES + cases_bad_input.CASES + cases_site.CASES
+SIGNED_CASES = cases_upgrade.SIGNED_CASES + cases_site.SIGNED_CASES
 SKIPPED = 77
 
 

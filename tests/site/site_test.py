@@ -371,6 +371,9 @@ def spoilt_twice(first, second):
     def spoil(site, root):
         first(site, root)
         second(site, root)
+    for name in ("exe_dir", "served_as", "deeper"):
+        if hasattr(first, name):
+            setattr(spoil, name, getattr(first, name))
     return spoil
 
 
@@ -457,7 +460,10 @@ SITES = [
      ["--installed", "1.5"], 0, ["opens %s\\Setup.MSI" % TEMP], ["error"]),
     ("Korean name in UTF-8 without a mark", exe_dir("반토설치.exe", "반토설치.exe"), None,
      ["--installed", "1.5"], 1,
-     ["error: the file is UTF-8 without a byte-order mark", "read as code page 949", " 404 "],
+     ["error: the file is UTF-8 without a byte-order mark", "read as code page 949", " 404 ",
+      # Each lead byte takes the next, and a pair that is no character reads as "?", which the
+      # request leaves as it is: what follows is a query.
+      "GET /{folder}/%E8%AB%9B%EC%84%91%EB%84%97?%E3%85%BC%ED%8A%82.exe HTTP/1.1"],
      ["upgrades to"]),
     ("Korean name in code page 949", exe_dir("반토설치.exe", "반토설치.exe", encoding="cp949"),
      None, ["--installed", "1.5"], 0,

@@ -13,23 +13,14 @@ namespace vanto::site {
 
 std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned codePage) {
   if (!IsValidCodePage(codePage)) return {};
-  std::u16string text;
-  // Character by character, so that a byte that is no character becomes U+FFFD as on Linux,
-  // whatever the system's own replacement would be.
-  for (size_t at = 0; at < bytes.size();) {
-    const bool lead = IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[at]));
-    const int length = lead && at + 1 < bytes.size() ? 2 : 1;
-    wchar_t out[2];
-    const int got =
-        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data() + at, length, out, 2);
-    if (got > 0) {
-      text.append(reinterpret_cast<const char16_t*>(out), static_cast<size_t>(got));
-      at += static_cast<size_t>(length);
-    } else {
-      text.push_back(u'\uFFFD');
-      at += 1;
-    }
-  }
+  if (bytes.empty()) return std::u16string();
+  // The system's own conversion, as the profile reader makes it of the whole file.
+  const int size = static_cast<int>(bytes.size());
+  const int needed = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+  if (needed <= 0) return {};
+  std::u16string text(static_cast<size_t>(needed), u'\0');
+  MultiByteToWideChar(codePage, 0, bytes.data(), size, reinterpret_cast<wchar_t*>(text.data()),
+                      needed);
   return text;
 }
 
@@ -53,30 +44,85 @@ class Converter {
   iconv_t cd_;
 };
 
+// What Windows does where iconv knows no character: in the double-byte code pages of East Asia a
+// lead byte always takes the next byte, and what is no character becomes the code page's default
+// character, but for a few single bytes that stand for characters of their own; in the other code
+// pages a byte without a character stands for the code point of its value. (The user-defined
+// characters of a double-byte page, private-use characters on Windows, read as the default here.)
+struct WindowsRules {
+  unsigned char firstLead = 0, lastLead = 0, secondFirstLead = 0, secondLastLead = 0;
+  char16_t defaultCharacter = u'?';
+  // A zero byte ends the list.
+  struct SingleByte {
+    unsigned char byte;
+    char16_t character;
+  } singleBytes[2] = {};
+  bool IsLead(unsigned char byte) const {
+    return (byte >= firstLead && byte <= lastLead) ||
+           (byte >= secondFirstLead && byte <= secondLastLead);
+  }
+  char16_t WithoutCharacter(unsigned char byte) const {
+    if (firstLead == 0) return byte;
+    for (const SingleByte& single : singleBytes) {
+      if (single.byte != 0 && single.byte == byte) return single.character;
+    }
+    return defaultCharacter;
+  }
+};
+
+WindowsRules RulesOf(unsigned codePage) {
+  switch (codePage) {
+    case 932:
+      return {0x81, 0x9F, 0xE0, 0xFC, u'\u30FB', {{0xA0, u'\uF8F0'}, {0xFD, u'\uF8F1'}}};
+    case 949:
+      return {0x81, 0xFE, 0, 0, u'?', {{0x80, u'\u0080'}, {0xFF, u'\uF8F7'}}};
+    case 936:
+    case 950:
+      return {0x81, 0xFE, 0, 0, u'?'};
+    default:
+      return {};
+  }
+}
+
 }  // namespace
 
 std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned codePage) {
   Converter converter(codePage == 65001 ? std::string("UTF-8") : "CP" + std::to_string(codePage));
   if (!converter.IsOpen()) return {};
+  const WindowsRules rules = RulesOf(codePage);
+  const bool doubleByte = rules.firstLead != 0;
   std::u16string text;
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = bytes.size();
-  char buffer[4096];
-  while (inLeft > 0) {
-    char* out = buffer;
-    size_t outLeft = sizeof buffer;
-    const size_t done = iconv(converter.Get(), &in, &inLeft, &out, &outLeft);
-    for (char* p = buffer; p + 1 < out; p += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
-                                           (static_cast<unsigned char>(p[1]) << 8)));
+  // One character at a time: in UTF-8 up to four bytes, elsewhere one, or two after a lead byte.
+  for (size_t at = 0; at < bytes.size();) {
+    const auto byte = static_cast<unsigned char>(bytes[at]);
+    const size_t longest = codePage == 65001 ? 4 : doubleByte && rules.IsLead(byte) ? 2 : 1;
+    if (at + longest > bytes.size() && codePage != 65001) {
+      text.push_back(rules.defaultCharacter);  // a lead byte at the end, without its trail
+      break;
     }
-    if (done == static_cast<size_t>(-1) && errno != E2BIG) {
-      // A byte that is no character here, or a lead byte at the end without its trail.
-      text.push_back(u'\uFFFD');
-      ++in;
-      --inLeft;
+    size_t taken = 0;
+    for (size_t length = codePage == 65001 ? 1 : longest;
+         length <= longest && at + length <= bytes.size() && taken == 0; ++length) {
+      char* in = const_cast<char*>(bytes.data() + at);
+      size_t inLeft = length;
+      char buffer[8];
+      char* out = buffer;
+      size_t outLeft = sizeof buffer;
       iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr);
+      if (iconv(converter.Get(), &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1)) {
+        continue;
+      }
+      for (char* p = buffer; p + 1 < out; p += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
+                                             (static_cast<unsigned char>(p[1]) << 8)));
+      }
+      taken = length;
     }
+    if (taken == 0) {
+      text.push_back(codePage == 65001 ? u'\uFFFD' : rules.WithoutCharacter(byte));
+      taken = codePage == 65001 ? 1 : longest;
+    }
+    at += taken;
   }
   return text;
 }
