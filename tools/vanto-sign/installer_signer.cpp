@@ -146,6 +146,18 @@ platform::P256PublicKey PublicHalf(EVP_PKEY* key) {
   return point;
 }
 
+// Signs and checks the result with the key's public half, the way the client will.
+platform::P256Signature SignWith(EVP_PKEY* key, std::string_view versionText,
+                                 std::string_view exeDir, std::span<const char> installer) {
+  std::string prefix = update::SignedMessagePrefix(versionText, exeDir);
+  const std::span<const char> pieces[] = {prefix, installer};
+  platform::P256Signature signature = Sign(key, pieces);
+  if (!platform::VerifyP256Sha256(PublicHalf(key), pieces, signature)) {
+    throw SignError("the new signature does not verify; nothing was printed");
+  }
+  return signature;
+}
+
 }  // namespace
 
 platform::P256Signature SignInstaller(const std::string& privateKeyPath,
@@ -154,15 +166,16 @@ platform::P256Signature SignInstaller(const std::string& privateKeyPath,
   CheckVersionText(versionText);
   CheckExeDir(exeDir);
   Pkey key = ReadPrivateKey(privateKeyPath);
-  std::vector<char> installer = ReadInstaller(installerPath);
+  return SignWith(key.get(), versionText, exeDir, ReadInstaller(installerPath));
+}
 
-  std::string prefix = update::SignedMessagePrefix(versionText, exeDir);
-  const std::span<const char> pieces[] = {prefix, installer};
-  platform::P256Signature signature = Sign(key.get(), pieces);
-  if (!platform::VerifyP256Sha256(PublicHalf(key.get()), pieces, signature)) {
-    throw SignError("the new signature does not verify; nothing was printed");
-  }
-  return signature;
+platform::P256Signature SignInstaller(const std::string& privateKeyPath,
+                                      std::string_view versionText, std::string_view exeDir,
+                                      std::span<const char> installer) {
+  CheckVersionText(versionText);
+  CheckExeDir(exeDir);
+  Pkey key = ReadPrivateKey(privateKeyPath);
+  return SignWith(key.get(), versionText, exeDir, installer);
 }
 
 }  // namespace vanto::sign

@@ -1,6 +1,7 @@
 // Signing an installer for the information file's ExeSig entry, with the vendor's private key.
 #pragma once
 
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,5 +23,10 @@ class SignError : public std::runtime_error {
 platform::P256Signature SignInstaller(const std::string& privateKeyPath,
                                       std::string_view versionText, std::string_view exeDir,
                                       const std::string& installerPath);
+
+// The same over installer bytes already in memory: the bytes signed are exactly the bytes given.
+platform::P256Signature SignInstaller(const std::string& privateKeyPath,
+                                      std::string_view versionText, std::string_view exeDir,
+                                      std::span<const char> installer);
 
 }  // namespace vanto::sign

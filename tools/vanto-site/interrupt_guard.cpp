@@ -21,19 +21,25 @@ void InterruptGuard::ThrowIfInterrupted() {}
 
 namespace {
 
-sigset_t HeldSignals() {
-  sigset_t held;
-  sigemptyset(&held);
-  sigaddset(&held, SIGINT);
-  sigaddset(&held, SIGTERM);
-  return held;
-}
+// Ctrl-C, a kill, and the terminal or the SSH session going away under a vendor's run.
+constexpr struct {
+  int number;
+  const char* name;
+} kHeld[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
 
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
-  const sigset_t held = HeldSignals();
-  sigprocmask(SIG_BLOCK, &held, &saved_);
+  // A signal the caller ignores (nohup's SIGHUP, SIGINT of a job started with "&") stays
+  // ignored: held back, it would be kept pending and end the run after all.
+  sigemptyset(&held_);
+  for (const auto& one : kHeld) {
+    struct sigaction action;
+    if (sigaction(one.number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+      sigaddset(&held_, one.number);
+    }
+  }
+  sigprocmask(SIG_BLOCK, &held_, &saved_);
 }
 
 InterruptGuard::~InterruptGuard() {
@@ -50,18 +56,17 @@ InterruptGuard::~InterruptGuard() {
 }
 
 void InterruptGuard::ThrowIfInterrupted() {
-  if (noticed_ == 0) {
-    sigset_t pending;
-    sigpending(&pending);
-    if (sigismember(&pending, SIGTERM)) {
-      noticed_ = SIGTERM;
-    } else if (sigismember(&pending, SIGINT)) {
-      noticed_ = SIGINT;
+  const char* name = nullptr;
+  sigset_t pending;
+  sigpending(&pending);
+  for (const auto& one : kHeld) {
+    if (noticed_ == 0 && sigismember(&held_, one.number) && sigismember(&pending, one.number)) {
+      noticed_ = one.number;
     }
+    if (noticed_ == one.number) name = one.name;
   }
-  if (noticed_ != 0) {
-    throw std::runtime_error(std::string("interrupted by ") +
-                             (noticed_ == SIGTERM ? "SIGTERM" : "SIGINT") + "; the run is undone");
+  if (name) {
+    throw std::runtime_error(std::string("interrupted by ") + name + "; the run is undone");
   }
 }
 

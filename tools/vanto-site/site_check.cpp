@@ -22,6 +22,7 @@
 #include "update/server_info.h"
 #include "update/update_signature.h"
 #include "update/upgrade_step.h"
+#include "update/version.h"
 
 #ifdef _WIN32
 #include "platform/win32/services_win.h"
@@ -140,6 +141,19 @@ class Download {
   std::uintmax_t size_ = 0;
 };
 
+// What the request makes of a "#", "?" or "%" in ExeDir. The outcome is the server's, which the
+// check meets: the warning says only that the file asked for is named otherwise.
+Problem UrlNameWarning(const std::u16string& exeDir) {
+  const size_t bad = exeDir.find_first_of(u"#?%");
+  if (bad == exeDir.npos) return {};
+  const char* effect = exeDir[bad] == u'#'   ? "where it ends the path"
+                       : exeDir[bad] == u'?' ? "where it begins a query"
+                                             : "where the server decodes it with what follows";
+  return "ExeDir " + Quoted(exeDir) + ": the client sends \"" + Utf16ToUtf8(exeDir.substr(bad, 1)) +
+         "\" in the request as it is, " + effect +
+         ": the server's file is not named as the file saved (make refuses such names)";
+}
+
 void ReportValues(const update::UpdateRunState& state, std::ostream& report) {
   const std::pair<const char*, const std::u16string*> values[] = {
       {"VER", &state.ServerVerText},       {"InfoFName", &state.InfoFileName},
@@ -175,8 +189,19 @@ std::u16string FileAsRead(const std::u16string& downloaded, const fs::path& scra
   const std::string bytes = ReadAll(fs::path(downloaded));
   const bool utf8Mark = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
   if (utf8Mark) {
-    report << "  warning: the file begins with a UTF-8 byte-order mark, which Windows' reader "
-              "takes for text: the first section is not found\n";
+    // The mark's characters join the first line: only a section header there is lost.
+    const std::string first = bytes.substr(3, bytes.find_first_of("\r\n") - 3);
+    const size_t text = first.find_first_not_of(" \t");
+    if (text != first.npos && first[text] == '[') {
+      const size_t close = first.find(']', text);
+      report << "  warning: the file begins with a UTF-8 byte-order mark, which Windows' reader "
+                "takes for text: the first section "
+             << first.substr(text, close == first.npos ? close : close - text + 1)
+             << " is not found\n";
+    } else {
+      report << "  the file begins with a UTF-8 byte-order mark, which Windows' reader takes for "
+                "text on the first line; that line holds no section, so nothing is lost\n";
+    }
   }
   if ((bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) || IsAsciiOnly(bytes)) {
     return downloaded;
@@ -296,17 +321,27 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
     verProblem =
         "no VER in [VANTO_INFO]: not an information file of the client's sections; the "
         "client reads the version as 0 and never upgrades";
-  } else if (verProblem && state.ServerVersion != 0) {
-    std::ostringstream number;
-    number << state.ServerVersion;
-    errors.push_back("VER " + Quoted(state.ServerVerText) +
-                     ": not a plain decimal number; this client reads it as " + number.str() +
-                     ", but how such a text reads depends on the user's number format");
-    verProblem.reset();
+  } else if (verProblem) {
+    // The client reads VER in the user's number format: with a decimal point or comma.
+    const double point = update::ParseVersion(state.ServerVerText, u'.').value_or(0);
+    const double comma = update::ParseVersion(state.ServerVerText, u',').value_or(0);
+    if (point != 0 || comma != 0) {
+      std::ostringstream readings;
+      if (point == comma) {
+        readings << "as " << point << " with a decimal point or comma; give that plain number, "
+                 << "which make requires";
+      } else {
+        readings << "as " << point << " with a decimal point, as " << comma
+                 << " with a decimal comma: how it reads depends on the user's number format";
+      }
+      errors.push_back("VER " + Quoted(state.ServerVerText) +
+                       ": not a plain decimal number; a client reads it " + readings.str());
+      verProblem.reset();
+    }
   }
   const Problem problems[] = {
       verProblem, VersionTextWarning(state.ServerVerText), ServerDirProblem(state.InfoServerDir),
-      EntryTextProblem("ExeDir", state.ExeDir), UrlNameProblem("ExeDir", state.ExeDir)};
+      EntryTextProblem("ExeDir", state.ExeDir), UrlNameWarning(state.ExeDir)};
   for (const Problem& problem : problems) {
     if (problem) report << "  warning: " << *problem << "\n";
   }
@@ -337,10 +372,9 @@ bool CheckSite(const CheckRequest& request, std::ostream& report) {
     return false;
   }
   Download installer(report, "installer");
-  const bool fetched = installer.Run(
-      place.url, (request.scratch / "installer").u16string(),
-      installerOptions,
-      save.outcome == SavePrediction::kBox ? &save.boxText : nullptr);
+  const bool fetched =
+      installer.Run(place.url, (request.scratch / "installer").u16string(), installerOptions,
+                    save.outcome == SavePrediction::kBox ? &save.boxText : nullptr);
   if (!fetched) return finish("shows the box and does not upgrade", false);
   if (save.outcome == SavePrediction::kBox) return finish(SaveFails(place, save, report), false);
   if (const std::string* type = installer.Header("Content-Type")) {

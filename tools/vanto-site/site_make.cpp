@@ -1,12 +1,12 @@
 #include "site_make.h"
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
 
 #include "exclusive_file.h"
+#include "installer_file.h"
+#include "installer_name.h"
 #include "interrupt_guard.h"
 #include "net/staging_path.h"
 #include "platform/utf.h"
@@ -36,14 +36,6 @@ std::u16string Lower(std::u16string text) {
   return text;
 }
 
-std::optional<std::string> ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::string bytes(std::istreambuf_iterator<char>(in), {});
-  if (in.bad()) return {};
-  return bytes;
-}
-
 // The site's files are written beside their final names first and renamed into place at the
 // end; until the last rename has succeeded every step can be undone, so a failure at any point
 // leaves the output folder as it was.
@@ -67,9 +59,8 @@ class SiteWriter {
   }
 
   // Written under the client's staging name (within the name limit), renamed by Commit; the
-  // file is made new there, and whatever already stands at that name is left as it is. Returns
-  // the staging file.
-  fs::path Stage(const fs::path& path, const std::string& bytes) {
+  // file is made new there, and whatever already stands at that name is left as it is.
+  void Stage(const fs::path& path, const std::string& bytes) {
     const fs::path part(net::StagingPath(path.u16string()));
     ExclusiveCreation created = CreateExclusively(part);
     if (created.existed) {
@@ -83,16 +74,15 @@ class SiteWriter {
       throw std::runtime_error("cannot write " + part.string());
     }
     interrupts_.ThrowIfInterrupted();
-    return part;
   }
 
-  // Renames in the order staged; a file or a link that was there before is kept aside until the
-  // end, in a folder of make's own (a link as the link). Anything else in the way (a folder)
+  // Renames in the order staged; whatever was there before but a folder (a file, a link as the
+  // link, a pipe) is kept aside until the end, in a folder of make's own. A folder in the way
   // makes the rename fail.
   void Commit() {
     for (File& file : staged_) {
       const fs::file_status there = fs::symlink_status(file.final);
-      if (fs::is_regular_file(there) || fs::is_symlink(there)) {
+      if (fs::exists(there) && !fs::is_directory(there)) {
         file.previous = AsideFolder() / file.final.filename();
         fs::rename(file.final, file.previous);
       }
@@ -199,7 +189,12 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
   };
   refuse(VersionTextProblem(request.version));
   refuse(ServerDirProblem(request.serverDir));
-  refuse(FileNameProblem("the installer's name", installerName));
+  if (Problem name = FileNameProblem("the installer's name", installerName)) {
+    refusals.push_back(*name);
+  } else {
+    // The name is ExeDir: one that check gives no verdict for is no site to publish.
+    refuse(InstallerNameProblem(installerName));
+  }
   refuse(FileNameProblem("InfoFName", request.infoName));
   if (request.infoText) refuse(EntryTextProblem("Infotxt", *request.infoText));
   refuse(EntryTextProblem("LocalAlias", request.localAlias));
@@ -219,12 +214,8 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
                        Quoted(infoStaging) + ", which one would replace on the way");
   }
 
-  const std::optional<std::string> installer = ReadAll(request.installer);
-  if (!installer) {
-    refusals.push_back("installer " + Quoted(request.installer.u16string()) + ": cannot be read");
-  } else if (installer->empty()) {
-    refusals.push_back("installer " + Quoted(request.installer.u16string()) + ": is empty");
-  }
+  const InstallerFile installer = ReadInstallerFile(request.installer);
+  refuse(installer.problem);
 
   if (request.key && !signer) {
     refusals.push_back("key " + Quoted(request.key->u16string()) +
@@ -236,6 +227,17 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
     return false;
   };
   if (!refusals.empty()) return refused();
+  // Signed before the folder is touched and before signals are held back: a key's pass phrase
+  // prompt can be interrupted as usual, and the bytes signed are the bytes copied.
+  std::string exeSig;
+  if (request.key) {
+    try {
+      exeSig = signer(*request.key, request.version, installerName, installer.bytes);
+    } catch (const std::exception& error) {
+      refusals.push_back("key " + Quoted(request.key->u16string()) + ": " + error.what());
+      return refused();
+    }
+  }
   if (Problem warning = VersionTextWarning(request.version)) {
     report << "warning: " << *warning << "\n";
   }
@@ -244,26 +246,14 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
               "installer\n";
   }
 
-  std::string information;
-  std::string exeSig;
+  const std::string information = InformationFileBytes(request, installerName, exeSig);
   // Declared first, so that an interrupted run is undone before the signal ends the process.
   InterruptGuard interrupts;
   try {
     SiteWriter writer(request.outDir, interrupts);
     writer.Begin();
-    // The copy is staged from the one read of the installer, even over the installer itself,
-    // and the signature made over that copy: what is published is what is signed, whatever the
-    // installer's file did meanwhile.
-    const fs::path copy = writer.Stage(request.outDir / request.installer.filename(), *installer);
-    if (request.key) {
-      try {
-        exeSig = signer(*request.key, request.version, installerName, copy);
-      } catch (const std::exception& error) {
-        refusals.push_back("key " + Quoted(request.key->u16string()) + ": " + error.what());
-        return refused();
-      }
-    }
-    information = InformationFileBytes(request, installerName, exeSig);
+    // Staged from the one read of the installer, even over the installer itself.
+    writer.Stage(request.outDir / request.installer.filename(), installer.bytes);
     writer.Stage(request.outDir / fs::path(request.infoName), information);
     // The installer first: no moment shows a new information file beside an old installer.
     writer.Commit();
@@ -273,7 +263,7 @@ bool MakeSite(const SiteRequest& request, const Signer& signer, std::ostream& re
     return false;
   }
   report << "wrote " << (request.outDir / request.installer.filename()).string() << " ("
-         << installer->size() << " bytes)\n";
+         << installer.bytes.size() << " bytes)\n";
   report << "wrote " << (request.outDir / fs::path(request.infoName)).string() << " ("
          << information.size() << " bytes, "
          << (static_cast<unsigned char>(information[0]) == 0xFF ? "UTF-16LE with byte-order mark"

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vanto::site {
@@ -22,11 +23,11 @@ struct SiteRequest {
   std::filesystem::path outDir;
 };
 
-// Signs the installer for `versionText` and `exeDir` with the key; the base64 ExeSig, or throws
-// std::runtime_error with the reason.
-using Signer = std::function<std::string(
-    const std::filesystem::path& key, const std::u16string& versionText,
-    const std::u16string& exeDir, const std::filesystem::path& installer)>;
+// Signs the installer's bytes for `versionText` and `exeDir` with the key; the base64 ExeSig, or
+// throws std::runtime_error with the reason.
+using Signer =
+    std::function<std::string(const std::filesystem::path& key, const std::u16string& versionText,
+                              const std::u16string& exeDir, std::string_view installer)>;
 
 // The information file's bytes for these entries: CRLF lines, plain ASCII when every text is
 // ASCII, else UTF-16LE after its byte-order mark (read alike on every code page).

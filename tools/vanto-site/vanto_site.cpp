@@ -94,10 +94,10 @@ vanto::site::Signer PlatformSigner() {
   return {};
 #else
   return [](const fs::path& key, const std::u16string& version, const std::u16string& exeDir,
-            const fs::path& installer) {
-    return vanto::update::EncodeBase64(
-        vanto::sign::SignInstaller(key.string(), vanto::platform::Utf16ToUtf8(version),
-                                   vanto::platform::Utf16ToUtf8(exeDir), installer.string()));
+            std::string_view installer) {
+    return vanto::update::EncodeBase64(vanto::sign::SignInstaller(
+        key.string(), vanto::platform::Utf16ToUtf8(version), vanto::platform::Utf16ToUtf8(exeDir),
+        std::span<const char>(installer.data(), installer.size())));
   };
 #endif
 }
