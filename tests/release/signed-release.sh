@@ -45,6 +45,7 @@ issue() {
 issue tls "/CN=vanto test server" ca serverAuth
 issue intruder "/CN=an intruder" other codeSigning
 password="pass word; \$not-expanded"
+printf '%s\n' "$password" >"$pki/password"
 quiet openssl pkcs12 -export -inkey "$pki/signer.key" -in "$pki/signer.pem" \
   -certfile "$pki/ca.pem" -out "$pki/signer.p12" -passout "pass:$password"
 quiet openssl pkey -in "$pki/signer.key" -aes256 -passout "pass:$password" -out "$pki/signer-enc.key"
@@ -53,10 +54,12 @@ signer="/O=vanto test vendor/CN=vanto test signer"
 
 built=build/release-win32
 release() {  # DIST, then env assignments; prints the release's last line
-  local dist=$1
+  local dist=$1 password_file=/dev/null
   shift
+  # VANTO_SIGN_PASSWORD_FD=3 reads it from a file, as the guide's command does.
+  case " $* " in *" VANTO_SIGN_PASSWORD_FD=3 "*) password_file=$pki/password ;; esac
   env -u VANTO_SIGN_PKCS12 -u VANTO_SIGN_KEY -u VANTO_SIGN_CERT -u VANTO_SIGN_PASSWORD "$@" \
-    scripts/release --no-update-key --built "$built" --dist "$dist" >"$dist.log" 2>&1 ||
+    scripts/release --no-update-key --built "$built" --dist "$dist" 3<"$password_file" >"$dist.log" 2>&1 ||
     fail "scripts/release into $dist: see $dist.log"
   [ "$(tail -2 "$dist.log" | head -1)" = "no update key: installers are not checked" ] ||
     fail "$dist: the release does not say that it has no update key"
@@ -75,8 +78,9 @@ cmp -s dist/vantoup.exe "$work/unsigned/vantoup.exe" ||
 unsigned=$work/unsigned/vantoup.exe
 grep -q "^compiler: " "$work/unsigned/TOOLCHAIN" || fail "the release wrote no TOOLCHAIN"
 
-# Every program the release starts records its arguments and environment, then runs as it
-# would: the password must be in none of them.
+# Every program the release starts records its arguments, its environment and what it can read
+# through each descriptor it inherited that is open on a file, then runs as it would: the
+# password must be in none of them.
 shims=$work/shims
 mkdir -p "$shims"
 cat >"$shims/shim" <<'SH'
@@ -86,6 +90,12 @@ name=${0##*/}
 {
   printf '%s\n' "$name $*"
   for variable in $(compgen -e); do printf '%s=%s\n' "$variable" "${!variable}"; done
+  # Read by the shell itself: cat is a shim too. 255 is this script.
+  for fd in /proc/$$/fd/*; do
+    if [ "${fd##*/}" -gt 2 ] && [ "${fd##*/}" -lt 255 ] && [ -f "$fd" ]; then
+      printf 'fd %s: %s\n' "${fd##*/}" "$(<"$fd")"
+    fi
+  done
 } >"$VANTO_SHIM_LOG/$name.$$"
 IFS=: read -r -a dirs <<<"$PATH"
 for dir in "${dirs[@]}"; do
@@ -102,6 +112,7 @@ mkdir -p "$work/started"
 # name | how the key is given (variables of the environment)
 signings=(
   "pkcs12|VANTO_SIGN_PKCS12=$pki/signer.p12|VANTO_SIGN_PASSWORD=$password"
+  "pkcs12-fd|VANTO_SIGN_PKCS12=$pki/signer.p12|VANTO_SIGN_PASSWORD_FD=3"
   "pem|VANTO_SIGN_KEY=$pki/signer.key|VANTO_SIGN_CERT=$pki/chain.pem"
   "pem-encrypted|VANTO_SIGN_KEY=$pki/signer-enc.key|VANTO_SIGN_CERT=$pki/chain.pem|VANTO_SIGN_PASSWORD=$password"
 )
@@ -254,6 +265,7 @@ refusals=(
   "a certificate not for code signing: verify|scripts/verify-release $tls_signed --ca $pki/ca.pem --unsigned $unsigned|for code signing"
   "a misspelt signing variable|$clean VANTO_SIGN_PKSC12=$pki/signer.p12 VANTO_SIGN_URL=https://vendor.example/ $misconfigured|VANTO_SIGN_PKSC12 is no setting"
   "VANTO_SIGN_CA without a key|$clean VANTO_SIGN_CA=$pki/ca.pem $misconfigured|VANTO_SIGN_CA set, but no key"
+  "a password without a key|$clean VANTO_SIGN_PASSWORD=x $misconfigured|VANTO_SIGN_PASSWORD set, but no key"
   "a static import of a DLL that is no KnownDLL|python3 tools/check-exe.py $(renamed "$unsigned" WS2_32.dll WS2_33.dll)|FAIL  imports only KnownDLLs"
   "the DLL-search call named but not imported|python3 tools/check-exe.py $(renamed "$unsigned" SetDefaultDllDirectories SetDefaultDllDirectorieX SetDefaultDllDirectories)|FAIL  DLLs from the system folder only"
   "no update-key decision|$clean scripts/release --built $built --dist $work/undecided|--no-update-key (installers unchecked)"
