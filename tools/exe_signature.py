@@ -1,18 +1,29 @@
-"""The Authenticode signature of an exe, as osslsigncode reads it: who signed (subject, issuer),
-with which digest, whether the digest still matches the file and, given a CA file, whether the
+"""The Authenticode signature of an exe, as osslsigncode reads it and as its DER says: who signed
+(subject, issuer), with which digest, whether the digest still matches the file and the signer's
+key made the signature, that nothing rides along in it, and, given a CA file, whether the
 signature verifies against it."""
+import base64
+import hashlib
+import os
 import re
 import shutil
 import struct
 import subprocess
 import sys
+import tempfile
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+from der import children, content, der, der_length, element  # noqa: E402
 
 SECURITY = 4
 CODE_SIGNING = bytes.fromhex("06082b06010505070303")  # OID 1.3.6.1.5.5.7.3.3, encoded
 EXTENDED_KEY_USAGE = bytes.fromhex("0603551d25")  # OID 2.5.29.37
+MESSAGE_DIGEST = bytes.fromhex("06092a864886f70d010904")  # OID 1.2.840.113549.1.9.4
 # The unauthenticated attributes a signature may carry: the time stamp's countersignatures
 # (PKCS#9 and RFC 3161). Anything else there, a nested signature above all, is not digested.
 TIME_STAMPS = {bytes.fromhex("06092a864886f70d010906"), bytes.fromhex("060a2b060104018237030301")}
+# Where osslsigncode looks for CAs by default: the time-stamping authorities' roots are there.
+SYSTEM_CAS = "/etc/ssl/certs/ca-certificates.crt"
 
 
 def field(text, name):
@@ -27,51 +38,21 @@ def signer(text):
     return field(part, "Subject"), field(part, "Issuer")
 
 
-def der_length(data, at):
-    """The length of the DER element at `at`, header included; 0 when it is not one."""
-    if at + 2 > len(data):
-        return 0
-    first = data[at + 1]
-    if first < 0x80:
-        return 2 + first
-    count = first & 0x7F
-    if count == 0 or count > 4 or at + 2 + count > len(data):
-        return 0
-    return 2 + count + int.from_bytes(data[at + 2:at + 2 + count], "big")
-
-
-def der(data, at):
-    """(tag, start of the content, end of the element) of the DER element at `at`."""
-    length = der_length(data, at)
-    if not length or at + length > len(data):
-        raise ValueError("malformed DER at %d" % at)
-    first = data[at + 1]
-    header = 2 + (first & 0x7F if first >= 0x80 else 0)
-    return data[at], at + header, at + length
-
-
-def children(data, at):
-    tag, start, end = der(data, at)
-    out = []
-    while start < end:
-        out.append(start)
-        start = der(data, start)[2]
-    if start != end:
-        raise ValueError("element at %d overruns its parent" % start)
-    return out
-
-
 def signed_data(data, at):
-    """The SignerInfos and certificates of the PKCS#7 ContentInfo at `at`."""
-    content = children(data, children(data, at)[1])[0]
-    signer_infos, certificates = [], []
-    for part in children(data, content):
+    """The parts of the PKCS#7 ContentInfo at `at`: {"content": the signed ContentInfo,
+    "certificates": [...], "crls": [...], "signers": [SignerInfo, ...]}."""
+    parts = {"content": None, "certificates": [], "crls": [], "signers": []}
+    for part in children(data, children(data, children(data, at)[1])[0]):
         tag = data[part]
-        if tag == 0xA0:
-            certificates = children(data, part)
+        if tag == 0x30 and parts["content"] is None:
+            parts["content"] = part
+        elif tag == 0xA0:
+            parts["certificates"] = children(data, part)
+        elif tag == 0xA1:
+            parts["crls"] = children(data, part)
         elif tag == 0x31:
-            signer_infos = children(data, part)
-    return signer_infos, certificates
+            parts["signers"] = children(data, part)
+    return parts
 
 
 def unauthenticated(data, signer_info):
@@ -79,61 +60,135 @@ def unauthenticated(data, signer_info):
     parts = children(data, signer_info)
     if data[parts[-1]] != 0xA1:
         return []
-    out = []
-    for attribute in children(data, parts[-1]):
-        oid = children(data, attribute)[0]
-        out.append(bytes(data[oid:der(data, oid)[2]]))
-    return out
+    return [element(data, children(data, attribute)[0])
+            for attribute in children(data, parts[-1])]
+
+
+def tbs_fields(data, cert):
+    """serial, signature algorithm, issuer, validity, subject, ... of a certificate."""
+    tbs = children(data, children(data, cert)[0])
+    return tbs[1:] if data[tbs[0]] == 0xA0 else tbs  # the version
 
 
 def signer_certificate(data, signer_info, certificates):
     """The certificate whose issuer and serial the SignerInfo names."""
-    issuer_serial = children(data, signer_info)[1]
-    issuer_at, serial_at = children(data, issuer_serial)
-    want_issuer = bytes(data[issuer_at:der(data, issuer_at)[2]])
-    want_serial = bytes(data[serial_at:der(data, serial_at)[2]])
+    issuer_at, serial_at = children(data, children(data, signer_info)[1])
+    want = (element(data, serial_at), element(data, issuer_at))
     for cert in certificates:
-        tbs = children(data, children(data, cert)[0])
-        tbs = tbs[1:] if data[tbs[0]] == 0xA0 else tbs  # the version
-        serial = bytes(data[tbs[0]:der(data, tbs[0])[2]])
-        issuer = bytes(data[tbs[2]:der(data, tbs[2])[2]])
-        if (serial, issuer) == (want_serial, want_issuer):
+        fields = tbs_fields(data, cert)
+        if (element(data, fields[0]), element(data, fields[2])) == want:
             return cert
     return None
 
 
 def for_code_signing(data, cert):
-    """The certificate's extended key usage names code signing."""
-    tbs = children(data, children(data, cert)[0])
-    for part in tbs:
+    """The certificate's extended key usage lists code signing among its purposes: the OID
+    itself, not another one whose encoding happens to hold its bytes."""
+    for part in tbs_fields(data, cert):
         if data[part] != 0xA3:
             continue
         for extension in children(data, children(data, part)[0]):
             fields = children(data, extension)
-            if bytes(data[fields[0]:der(data, fields[0])[2]]) == EXTENDED_KEY_USAGE:
-                value = fields[-1]
-                _, start, end = der(data, value)
-                return CODE_SIGNING in bytes(data[start:end])
+            if element(data, fields[0]) == EXTENDED_KEY_USAGE:
+                purposes = der(data, fields[-1])[1]  # the SEQUENCE inside the OCTET STRING
+                return CODE_SIGNING in [element(data, oid) for oid in children(data, purposes)]
     return False
 
 
+def off_the_chain(data, cert, certificates):
+    """The certificates that issue none on the way up from the signer's certificate (a
+    cross-certified way included): anything else rides along unsigned."""
+    def names(c):
+        fields = tbs_fields(data, c)
+        return element(data, fields[2]), element(data, fields[4])  # issuer, subject
+
+    issuers = {names(cert)[0]}
+    left = [c for c in certificates if c != cert]
+    grown = True
+    while grown:
+        grown = False
+        for c in [c for c in left if names(c)[1] in issuers]:
+            left.remove(c)
+            issuers.add(names(c)[0])
+            grown = True
+    return left
+
+
 def one_signature(data, offset):
-    """(alone, for code signing, detail) of the table at `offset`: one signature by one signer
-    and no unauthenticated attribute but a time stamp; the signer's certificate for code
-    signing."""
+    """(alone, for code signing, time stamped, detail) of the table at `offset`: one signature
+    by one signer, carrying the signer's chain and nothing else, with no unauthenticated
+    attribute but one time stamp; the signer's certificate for code signing."""
     try:
-        signer_infos, certificates = signed_data(data, offset + 8)
-        if len(signer_infos) != 1:
-            return False, False, "%d signers" % len(signer_infos)
-        extra = [oid.hex() for oid in unauthenticated(data, signer_infos[0])
-                 if oid not in TIME_STAMPS]
-        cert = signer_certificate(data, signer_infos[0], certificates)
+        parts = signed_data(data, offset + 8)
+        if len(parts["signers"]) != 1:
+            return False, False, False, "%d signers" % len(parts["signers"])
+        signer_info = parts["signers"][0]
+        cert = signer_certificate(data, signer_info, parts["certificates"])
         code_signing = cert is not None and for_code_signing(data, cert)
-        if extra:
-            return False, code_signing, "unauthenticated attributes " + ", ".join(extra)
-        return True, code_signing, "one signer"
+        attributes = unauthenticated(data, signer_info)
+        extra = [oid.hex() for oid in attributes if oid not in TIME_STAMPS]
+        if extra or len(attributes) > 1:
+            return False, code_signing, False, "unauthenticated attributes " + ", ".join(
+                extra or [oid.hex() for oid in attributes])
+        if cert is None:
+            return False, False, False, "no certificate of the signer"
+        stray = off_the_chain(data, cert, parts["certificates"])
+        if stray or parts["crls"]:
+            return False, code_signing, False, "%d certificates off the signer's chain, %d CRLs" \
+                % (len(stray), len(parts["crls"]))
+        return True, code_signing, bool(attributes), "one signer"
     except (ValueError, IndexError) as error:
-        return False, False, str(error)
+        return False, False, False, str(error)
+
+
+def openssl(*args, stdin=None):
+    return subprocess.run(["openssl", *args], input=stdin, capture_output=True)
+
+
+def made_by_signer(data, offset):
+    """(ok, detail): the signature value verifies under the signer certificate's own key, over
+    authenticated attributes whose message digest is that of the signed content (which holds
+    the file's digest). Whom to trust aside, this is what makes the signature the signer's."""
+    try:
+        parts = signed_data(data, offset + 8)
+        signer_info = parts["signers"][0]
+        cert = signer_certificate(data, signer_info, parts["certificates"])
+        fields = children(data, signer_info)
+        attributes = next(f for f in fields if data[f] == 0xA0)
+        value = next(f for f in fields if data[f] == 0x04)
+        digests = [content(data, children(data, children(data, a)[1])[0])
+                   for a in children(data, attributes)
+                   if element(data, children(data, a)[0]) == MESSAGE_DIGEST]
+        signed = children(data, children(data, parts["content"])[1])[0]
+        if cert is None or digests != [hashlib.sha256(content(data, signed)).digest()]:
+            return False, "the authenticated message digest is not that of the signed content"
+    except (ValueError, IndexError, StopIteration) as error:
+        return False, str(error) or "incomplete signature"
+    key = openssl("x509", "-inform", "DER", "-noout", "-pubkey", stdin=element(data, cert))
+    with tempfile.TemporaryDirectory() as work:
+        files = {}
+        # What the signer signed: the attributes as a SET, not under their context tag.
+        for name, blob in (("key", key.stdout), ("value", content(data, value)),
+                           ("attributes", b"\x31" + element(data, attributes)[1:])):
+            files[name] = os.path.join(work, name)
+            with open(files[name], "wb") as f:
+                f.write(blob)
+        run = openssl("dgst", "-sha256", "-verify", files["key"], "-signature", files["value"],
+                      files["attributes"])
+    return run.returncode == 0, (run.stdout + run.stderr).decode(errors="replace").strip()
+
+
+def carried_pem(data, offset):
+    """The certificates that the signature carries, as PEM; none when it cannot be read."""
+    try:
+        certificates = signed_data(data, offset + 8)["certificates"]
+    except (ValueError, IndexError):
+        return ""
+    out = []
+    for cert in certificates:
+        text = base64.encodebytes(element(data, cert)).decode()
+        out.append("-----BEGIN CERTIFICATE-----\n%s-----END CERTIFICATE-----\n" % text)
+    return "".join(out)
 
 
 def table_is_whole(pe):
@@ -151,24 +206,46 @@ def table_is_whole(pe):
     return ok, "entry %d bytes, signature %d, table %d" % (length, signature, size)
 
 
+def verify(exe, ca, time_stamp_cas):
+    """osslsigncode's verification: its output and exit status."""
+    tool = shutil.which("osslsigncode")
+    command = [tool, "verify", "-in", exe, "-TSA-CAfile", time_stamp_cas]
+    run = subprocess.run(command + (["-CAfile", ca] if ca else []), capture_output=True, text=True)
+    return run.stdout + run.stderr, run.returncode
+
+
 def check_signature(check, pe, exe, ca):
     if not pe.dirs[SECURITY][1]:
         print("signature: unsigned")
         if ca:
             check("signed and verified against " + ca, False, "unsigned")
         return
-    tool = shutil.which("osslsigncode")
-    if not tool:
+    if not shutil.which("osslsigncode"):
         check("signature readable", False, "osslsigncode not found")
         return
-    command = [tool, "verify", "-in", exe] + (["-CAfile", ca] if ca else [])
-    run = subprocess.run(command, capture_output=True, text=True)
-    out = run.stdout + run.stderr
+    offset = pe.dirs[SECURITY][0]
     whole, detail = table_is_whole(pe)
     check("certificate table holds the signature alone", whole, detail)
-    alone, code_signing, detail = one_signature(pe.data, pe.dirs[SECURITY][0])
-    check("one signature, nothing unauthenticated but a time stamp", alone, detail)
+    alone, code_signing, time_stamped, detail = one_signature(pe.data, offset)
+    check("one signature, its signer's chain and nothing unauthenticated but a time stamp", alone,
+          detail)
     check("signer's certificate is for code signing (extended key usage)", code_signing)
+    made, detail = made_by_signer(pe.data, offset)
+    check("signature made with the signer certificate's key", made, detail)
+    # A time stamp is judged against the CA given, or the certificates the signature carries,
+    # and the system's list, where time-stamping authorities' roots usually are.
+    with tempfile.TemporaryDirectory() as work:
+        anchors = os.path.join(work, "time-stamp-cas.pem")
+        with open(anchors, "w") as f:
+            if ca:
+                with open(ca) as given:
+                    f.write(given.read())
+            else:
+                f.write(carried_pem(pe.data, offset))
+            if os.path.exists(SYSTEM_CAS):
+                with open(SYSTEM_CAS) as system:
+                    f.write(system.read())
+        out, status = verify(exe, ca, anchors)
     subject, issuer = signer(out)
     digest = field(out, "Message digest algorithm")
     print("signature: signed by %s, issued by %s, digest %s" % (subject or "?", issuer or "?",
@@ -179,14 +256,18 @@ def check_signature(check, pe, exe, ca):
     check("signature's digest matches the file", bool(current) and current == calculated,
           "signed %s, file %s" % (current or "?", calculated or "?"))
     check("signature digest SHA-256", digest == "SHA256", digest)
+    if time_stamped:
+        # An attribute under a time stamp's name that is no valid time stamp is a blob like any.
+        check("time stamp verifies", "Timestamp Server Signature verification: ok" in out,
+              field(out, "Timestamp Server Signature verification") or "no time stamp read")
     if ca:
         # Every line read: a verification that says ok beside a mismatch or a failure is none.
         bad = [line.strip() for line in out.splitlines()
                if re.search(r"MISMATCH|failed|[Ee]rror", line)]
         check("signature verifies against " + ca,
-              run.returncode == 0 and "Signature verification: ok" in out and not bad,
+              status == 0 and "Signature verification: ok" in out and not bad,
               "; ".join(bad) or field(out, "Signature verification")
-              or "osslsigncode exit %d" % run.returncode)
+              or "osslsigncode exit %d" % status)
     else:
         print("signature: not checked against a CA (give --ca FILE)")
 

@@ -44,7 +44,15 @@ issue() {
 }
 issue tls "/CN=vanto test server" ca serverAuth
 issue intruder "/CN=an intruder" other codeSigning
+# A purpose whose encoding holds code signing's bytes (1.3.6.1.4.1.6.8.43.6.1.5.5.7.3.3) is not
+# code signing.
+issue lookalike "/CN=vanto test look-alike" ca serverAuth,1.3.6.1.4.1.6.8.43.6.1.5.5.7.3.3
+issue tsa "/CN=vanto test time stamps" ca critical,timeStamping
+# The signer's own key with a certificate riding along that is not on its chain.
+cp "$pki/signer.key" "$pki/rider.key"
+cat "$pki/signer-chain.pem" "$pki/intruder.pem" >"$pki/rider-chain.pem"
 password="pass word; \$not-expanded"
+printf '%s\n' "$password" >"$pki/password"
 quiet openssl pkcs12 -export -inkey "$pki/signer.key" -in "$pki/signer.pem" \
   -certfile "$pki/ca.pem" -out "$pki/signer.p12" -passout "pass:$password"
 quiet openssl pkey -in "$pki/signer.key" -aes256 -passout "pass:$password" -out "$pki/signer-enc.key"
@@ -53,10 +61,12 @@ signer="/O=vanto test vendor/CN=vanto test signer"
 
 built=build/release-win32
 release() {  # DIST, then env assignments; prints the release's last line
-  local dist=$1
+  local dist=$1 password_file=/dev/null
   shift
+  # VANTO_SIGN_PASSWORD_FD=3 reads it from a file, as the guide's command does.
+  case " $* " in *" VANTO_SIGN_PASSWORD_FD=3 "*) password_file=$pki/password ;; esac
   env -u VANTO_SIGN_PKCS12 -u VANTO_SIGN_KEY -u VANTO_SIGN_CERT -u VANTO_SIGN_PASSWORD "$@" \
-    scripts/release --no-update-key --built "$built" --dist "$dist" >"$dist.log" 2>&1 ||
+    scripts/release --no-update-key --built "$built" --dist "$dist" 3<"$password_file" >"$dist.log" 2>&1 ||
     fail "scripts/release into $dist: see $dist.log"
   [ "$(tail -2 "$dist.log" | head -1)" = "no update key: installers are not checked" ] ||
     fail "$dist: the release does not say that it has no update key"
@@ -75,8 +85,9 @@ cmp -s dist/vantoup.exe "$work/unsigned/vantoup.exe" ||
 unsigned=$work/unsigned/vantoup.exe
 grep -q "^compiler: " "$work/unsigned/TOOLCHAIN" || fail "the release wrote no TOOLCHAIN"
 
-# Every program the release starts records its arguments and environment, then runs as it
-# would: the password must be in none of them.
+# Every program the release starts records its arguments, its environment and what it can read
+# through each descriptor it inherited that is open on a file, then runs as it would: the
+# password must be in none of them.
 shims=$work/shims
 mkdir -p "$shims"
 cat >"$shims/shim" <<'SH'
@@ -86,6 +97,12 @@ name=${0##*/}
 {
   printf '%s\n' "$name $*"
   for variable in $(compgen -e); do printf '%s=%s\n' "$variable" "${!variable}"; done
+  # Read by the shell itself: cat is a shim too. 255 is this script.
+  for fd in /proc/$$/fd/*; do
+    if [ "${fd##*/}" -gt 2 ] && [ "${fd##*/}" -lt 255 ] && [ -f "$fd" ]; then
+      printf 'fd %s: %s\n' "${fd##*/}" "$(<"$fd")"
+    fi
+  done
 } >"$VANTO_SHIM_LOG/$name.$$"
 IFS=: read -r -a dirs <<<"$PATH"
 for dir in "${dirs[@]}"; do
@@ -102,6 +119,7 @@ mkdir -p "$work/started"
 # name | how the key is given (variables of the environment)
 signings=(
   "pkcs12|VANTO_SIGN_PKCS12=$pki/signer.p12|VANTO_SIGN_PASSWORD=$password"
+  "pkcs12-fd|VANTO_SIGN_PKCS12=$pki/signer.p12|VANTO_SIGN_PASSWORD_FD=3"
   "pem|VANTO_SIGN_KEY=$pki/signer.key|VANTO_SIGN_CERT=$pki/chain.pem"
   "pem-encrypted|VANTO_SIGN_KEY=$pki/signer-enc.key|VANTO_SIGN_CERT=$pki/chain.pem|VANTO_SIGN_PASSWORD=$password"
 )
@@ -220,6 +238,45 @@ sign_with() {
     -in "$in" -out "$out"
   echo "$out"
 }
+# A copy of $2 with the signature of $1, to which a blob was added as an unauthenticated
+# attribute under the name of a time stamp (PKCS#9's countersignature), attached by osslsigncode
+# as a signer's own would be.
+blob_as_time_stamp() {
+  local out
+  out=$(mktemp -p "$work" stamp-XXXX.exe)
+  rm -f "$out" "$out.der"
+  quiet osslsigncode extract-signature -in "$1" -out "$out.der"
+  python3 - "$out.der" <<'PY'
+import sys
+def parse(b):  # [tag, children or None, content], the element's size
+    first = b[1]
+    head = 2 + (first & 0x7F if first & 0x80 else 0)
+    size = int.from_bytes(b[2:head], "big") if first & 0x80 else first
+    body, kids = b[head:head + size], None
+    if b[0] & 0x20:
+        kids, at = [], 0
+        while at < len(body):
+            kid, used = parse(body[at:])
+            kids.append(kid)
+            at += used
+    return [b[0], kids, body], head + size
+def encode(node):
+    tag, kids, body = node
+    if kids is not None:
+        body = b"".join(encode(kid) for kid in kids)
+    size = len(body).to_bytes((len(body).bit_length() + 7) // 8 or 1, "big")
+    return bytes([tag]) + (size if len(body) < 0x80 else bytes([0x80 | len(size)]) + size) + body
+root = parse(open(sys.argv[1], "rb").read())[0]
+signer_info = root[1][1][1][0][1][-1][1][0]  # ContentInfo, [0], SignedData, SignerInfos
+countersignature = [0x06, None, bytes.fromhex("2a864886f70d010906")]
+blob = [0x31, [[0x04, None, b"riding along " * 16]], b""]
+signer_info[1].append([0xA1, [[0x30, [countersignature, blob], b""]], b""])
+open(sys.argv[1], "wb").write(encode(root))
+PY
+  # attach-signature also checks the chain against the system's CAs and says no for that alone.
+  quiet osslsigncode attach-signature -sigin "$out.der" -in "$2" -out "$out" || true
+  echo "$out"
+}
 blob=$(mktemp -p "$work" blob-XXXX.exe)
 rm -f "$blob"
 quiet osslsigncode add -addUnauthenticatedBlob -in "$signed" -out "$blob"
@@ -227,6 +284,17 @@ another_program=$(grafted "$unsigned" "$(sign_with signer "$(flipped "$unsigned"
 resigned=$(sign_with intruder "$unsigned")
 nested=$(sign_with intruder "$signed" -nest)
 tls_signed=$(sign_with tls "$unsigned")
+lookalike_signed=$(sign_with lookalike "$unsigned")
+rider=$(sign_with rider "$unsigned")
+stamp_blob=$(blob_as_time_stamp "$signed" "$unsigned")
+# A time stamp, here by osslsigncode's own authority in place of a vendor's, is the one
+# unauthenticated attribute a signature may carry, once it verifies.
+stamped=$(sign_with signer "$unsigned" -TSA-certs "$pki/tsa-chain.pem" -TSA-key "$pki/tsa.key")
+python3 tools/check-exe.py "$stamped" --signature-only --ca "$pki/ca.pem" >"$work/stamped.check" ||
+  fail "a time-stamped signature is refused: see $work/stamped.check"
+grep -q "^ok    time stamp verifies" "$work/stamped.check" || fail "the time stamp is not checked"
+scripts/verify-release "$stamped" --ca "$pki/ca.pem" --unsigned "$unsigned" >"$work/stamped.verified" 2>&1 ||
+  fail "verify-release refuses a time-stamped signature: see $work/stamped.verified"
 cp tests/signature/data/test-public.pem "$work/vendor-public.pem"
 other_tools=$work/other-tools
 mkdir -p "$other_tools"
@@ -252,8 +320,15 @@ refusals=(
   "a certificate not for code signing: the release|$clean VANTO_SIGN_KEY=$pki/tls.key VANTO_SIGN_CERT=$pki/tls-chain.pem VANTO_SIGN_URL=https://vendor.example/ $misconfigured|not for code signing"
   "a certificate not for code signing: check without a CA|python3 tools/check-exe.py $tls_signed|FAIL  signer's certificate is for code signing"
   "a certificate not for code signing: verify|scripts/verify-release $tls_signed --ca $pki/ca.pem --unsigned $unsigned|for code signing"
+  "a purpose that holds code signing's bytes: sign-exe|env VANTO_SIGN_KEY=$pki/lookalike.key VANTO_SIGN_CERT=$pki/lookalike-chain.pem VANTO_SIGN_URL=https://vendor.example/ scripts/sign-exe $unsigned $work/lookalike.exe|not for code signing"
+  "a purpose that holds code signing's bytes: check without a CA|python3 tools/check-exe.py $lookalike_signed|FAIL  signer's certificate is for code signing"
+  "a certificate riding along off the signer's chain: check|python3 tools/check-exe.py $rider --ca $pki/ca.pem|off the signer's chain"
+  "a certificate riding along off the signer's chain: verify|scripts/verify-release $rider --ca $pki/ca.pem --unsigned $unsigned|off the signer's chain"
+  "a blob named as a time stamp: check|python3 tools/check-exe.py $stamp_blob --ca $pki/ca.pem|FAIL  time stamp verifies"
+  "a blob named as a time stamp: verify|scripts/verify-release $stamp_blob --ca $pki/ca.pem --unsigned $unsigned|time stamp verifies"
   "a misspelt signing variable|$clean VANTO_SIGN_PKSC12=$pki/signer.p12 VANTO_SIGN_URL=https://vendor.example/ $misconfigured|VANTO_SIGN_PKSC12 is no setting"
   "VANTO_SIGN_CA without a key|$clean VANTO_SIGN_CA=$pki/ca.pem $misconfigured|VANTO_SIGN_CA set, but no key"
+  "a password without a key|$clean VANTO_SIGN_PASSWORD=x $misconfigured|VANTO_SIGN_PASSWORD set, but no key"
   "a static import of a DLL that is no KnownDLL|python3 tools/check-exe.py $(renamed "$unsigned" WS2_32.dll WS2_33.dll)|FAIL  imports only KnownDLLs"
   "the DLL-search call named but not imported|python3 tools/check-exe.py $(renamed "$unsigned" SetDefaultDllDirectories SetDefaultDllDirectorieX SetDefaultDllDirectories)|FAIL  DLLs from the system folder only"
   "no update-key decision|$clean scripts/release --built $built --dist $work/undecided|--no-update-key (installers unchecked)"
@@ -263,6 +338,7 @@ refusals=(
   "a code byte changed after signing: check without a CA|python3 tools/check-exe.py $(flipped "$signed" $code_byte)"
   "a code byte changed after signing: verify|scripts/verify-release $(flipped "$signed" $code_byte) --unsigned $unsigned"
   "a byte of the signature changed: check|python3 tools/check-exe.py $(flipped "$signed" $tail_byte) --ca $pki/ca.pem"
+  "a byte of the signature changed: check without a CA|python3 tools/check-exe.py $(flipped "$signed" $tail_byte)|FAIL  signature made with the signer certificate's key"
   "a signature made by another CA's signer|python3 tools/check-exe.py $signed --ca $pki/other.pem"
   "an unsigned exe where a signature is asked for|python3 tools/check-exe.py $unsigned --ca $pki/ca.pem"
   "an unsigned exe that is not this commit's|scripts/verify-release $signed --unsigned $(flipped "$unsigned" $code_byte)|the toolchain is the same"
