@@ -1,5 +1,6 @@
 // vanto-fetch URL PATH: downloads one URL into a file the way the upgrade client does.
-// Success prints nothing; a failure prints "<kind>: <message>" on one line and exits with 1.
+// Success prints nothing; a failure prints "<kind>: <message>" on one line and exits with 1; wrong
+// arguments exit with 2.
 #include <cstdio>
 #include <string>
 
@@ -44,8 +45,18 @@ int wmain(int argc, wchar_t** argv) {
   return Run(text(argv[1]), text(argv[2]));
 }
 #else
+// A name in another encoding (a Latin-1 "caf\xE9.exe") would reach the system as another name,
+// with U+FFFD in it: another file would be saved, or overwritten, than the one asked for.
+bool IsUtf8(const char* arg) {
+  return vanto::platform::Utf16ToUtf8(vanto::platform::Utf8ToUtf16(arg)) == arg;
+}
+
 int main(int argc, char** argv) {
   if (argc != 3) return Usage();
+  if (!IsUtf8(argv[1]) || !IsUtf8(argv[2])) {
+    std::fputs("vanto-fetch: URL and PATH must be UTF-8\n", stderr);
+    return 2;
+  }
   return Run(vanto::platform::Utf8ToUtf16(argv[1]), vanto::platform::Utf8ToUtf16(argv[2]));
 }
 #endif

@@ -59,6 +59,7 @@ VANTO_ERROR_KIND(EIdConnClosedGracefully, EIdException)
 VANTO_ERROR_KIND(EIdReadLnMaxLineLengthExceeded, EIdException)
 VANTO_ERROR_KIND(EIdReadTimeout, EIdException)
 VANTO_ERROR_KIND(EIdInvalidContentLength, EIdException)
+VANTO_ERROR_KIND(EIdUnsupportedTransferEncoding, EIdException)
 
 class EIdSocketError : public EIdException {
  public:

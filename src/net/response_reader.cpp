@@ -19,6 +19,9 @@ namespace {
 [[noreturn]] void ThrowBadLength() {
   throw EIdInvalidContentLength(u"Invalid Content-Length.");
 }
+[[noreturn]] void ThrowBadCoding() {
+  throw EIdUnsupportedTransferEncoding(u"Unsupported Transfer-Encoding.");
+}
 [[noreturn]] void ThrowOutOfMemory() {
   throw EOutOfMemory(u"Out of memory");
 }
@@ -47,15 +50,33 @@ class HeadReader {
   size_t used_ = 0;
 };
 
-void AddHeader(Response& response, std::string_view line) {
-  const size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return;
-  response.headers.emplace_back(ReadableAscii(TrimBlanks(line.substr(0, colon))),
-                                ReadableAscii(TrimBlanks(line.substr(colon + 1))));
-}
+// Adds the header lines of one block (the head, or the trailers) to the response. A line that
+// starts with a blank continues the header line before it (obs-fold), as the server means it: read
+// as a header of its own, it could announce a length the server never framed the body by.
+class HeaderBlock {
+ public:
+  explicit HeaderBlock(Response& response) : response_(response) {}
+  void Add(std::string_view line) {
+    if (line.front() == ' ' || line.front() == '\t') {
+      // Nothing to continue before the first header, or after a line that was none.
+      if (continues_) response_.headers.back().second += " " + ReadableAscii(TrimBlanks(line));
+      return;
+    }
+    const size_t colon = line.find(':');
+    continues_ = colon != std::string_view::npos;
+    if (!continues_) return;
+    response_.headers.emplace_back(ReadableAscii(TrimBlanks(line.substr(0, colon))),
+                                   ReadableAscii(TrimBlanks(line.substr(colon + 1))));
+  }
+
+ private:
+  Response& response_;
+  bool continues_ = false;
+};
 
 // Header lines up to the empty one. A close ends them; a partial line before it is not used.
 void ReadHeaders(HeadReader& head, Response& response) {
+  HeaderBlock block(response);
   std::string line;
   for (;;) {
     if (!head.ReadLine(line)) {
@@ -63,7 +84,7 @@ void ReadHeaders(HeadReader& head, Response& response) {
       return;
     }
     if (line.empty()) return;
-    AddHeader(response, line);
+    block.Add(line);
   }
 }
 
@@ -105,25 +126,45 @@ std::optional<std::uint64_t> ParseContentLength(std::string_view text) {
   }
 }
 
+// The transfer codings of every Transfer-Encoding line, in the order they were applied, in lower
+// case; "identity" and empty members are no coding.
+std::vector<std::string> TransferCodings(const Response& response) {
+  std::vector<std::string> codings;
+  for (const auto& [name, value] : response.headers) {
+    if (LowerAscii(name) != "transfer-encoding") continue;
+    std::string_view list = value;
+    for (;;) {
+      const size_t comma = list.find(',');
+      const std::string coding = LowerAscii(TrimBlanks(list.substr(0, comma)));
+      if (!coding.empty() && coding != "identity") codings.push_back(coding);
+      if (comma == std::string_view::npos) break;
+      list.remove_prefix(comma + 1);
+    }
+  }
+  return codings;
+}
+
 struct Framing {
   bool chunked = false;
   std::optional<std::uint64_t> contentLength;
   // A Content-Length that is not one valid number: for a download there is no telling where the
   // body ends.
   bool badLength = false;
+  // A transfer coding besides one chunked, which the client never asks for: the bytes, dechunked
+  // or not, are not the file, and where chunked is not last only the close ends them.
+  bool badCoding = false;
 };
 
 Framing FramingOf(const Response& response) {
   Framing framing;
-  bool seenLength = false;
-  for (const auto& [name, value] : response.headers) {
-    const std::string lowerName = LowerAscii(name);
-    if (lowerName == "transfer-encoding" &&
-        LowerAscii(value).find("chunked") != std::string::npos) {
-      framing.chunked = true;
-    }
+  const std::vector<std::string> codings = TransferCodings(response);
+  if (!codings.empty()) {
+    // A Content-Length beside a transfer coding does not frame the body.
+    framing.chunked = codings.back() == "chunked";
+    framing.badCoding = codings.size() > 1 || !framing.chunked;
+    return framing;
   }
-  if (framing.chunked) return framing;
+  bool seenLength = false;
   for (const auto& [name, value] : response.headers) {
     if (LowerAscii(name) != "content-length") continue;
     const std::optional<std::uint64_t> length = ParseContentLength(value);
@@ -185,10 +226,11 @@ class BodyReader {
       if (!line.empty() && truncationFails_) ThrowClosed();
     }
     // A close inside the trailer is as much a cut-off body as one inside the chunks.
+    HeaderBlock block(response);
     for (;;) {
       if (!trailers.ReadLine(line)) ThrowClosed();
       if (line.empty()) break;
-      AddHeader(response, line);
+      block.Add(line);
     }
   }
 
@@ -239,6 +281,7 @@ void ReadBody(LineReader& reader, Response& response, BodySink& body, const Resp
               bool truncationFails) {
   const Framing framing = FramingOf(response);
   // A refused status's body, which nobody reads, just runs to the close then.
+  if (framing.badCoding && truncationFails) ThrowBadCoding();
   if (framing.badLength && truncationFails) ThrowBadLength();
   if (!framing.chunked && framing.contentLength && *framing.contentLength > limits.maxBodyBytes) {
     ThrowOutOfMemory();

@@ -12,7 +12,8 @@ inline constexpr size_t kMaxNameLength = 255;
 
 // Beside the target, so that the rename stays on one volume: the target's name with ".part"
 // added, its name cut where the whole would pass kMaxNameLength, and never the target itself.
-// Always the same name for a target, so that a run ended while saving leaves at most one.
+// Always the same name for a target, so that a run ended while saving leaves at most one. (Only
+// Windows makes the file there; elsewhere the staging file is made in its folder, without a name.)
 std::u16string StagingPath(const std::u16string& path);
 
 }  // namespace vanto::net

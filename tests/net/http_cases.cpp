@@ -36,6 +36,9 @@ HttpOutcome TimedOut() {
 HttpOutcome BadLength() {
   return {"EIdInvalidContentLength", "Invalid Content-Length.", 0, "", 0};
 }
+HttpOutcome BadCoding() {
+  return {"EIdUnsupportedTransferEncoding", "Unsupported Transfer-Encoding.", 0, "", 0};
+}
 HttpOutcome Reset() {
   return {"EIdSocketError", "Socket Error # 10054\r\nConnection reset by peer.", 10054, "", 0};
 }
@@ -220,12 +223,20 @@ std::vector<HttpCase> HttpCases() {
                 "6\r\n\r\nhelloXX"s),
           BadLength())
           .Splits(),
-      // A line starting with a space is a header line of its own; its name is trimmed.
-      Row("obs-fold continuing a length", Ok200("Content-Length: 3\r\n 4\r\n\r\nabcdef"), Ok("abc"))
+      // A line starting with a blank continues the header line before it (obs-fold), as the
+      // server means it: a length it continues is "3 4", no number; one it carries is no header.
+      Row("obs-fold continuing a length", Ok200("Content-Length: 3\r\n 4\r\n\r\nabcdef"),
+          BadLength())
           .Splits(),
       Row("obs-fold carrying a length", Ok200("X-A: b\r\n Content-Length: 3\r\n\r\nabcdef"),
-          Ok("abc"))
+          Ok("abcdef"))
           .Splits(),
+      Row("obs-fold continuing the coding",
+          Ok200("Transfer-Encoding:\r\n\tchunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"), Ok("abc")),
+      // Before the first header there is nothing to continue: the line is dropped.
+      Row("obs-fold before any header", Ok200(" Content-Length: 3\r\n\r\nabcdef"), Ok("abcdef")),
+      Row("obs-fold after a line that is no header",
+          Ok200("Content-Length: 3\r\nX-A b\r\n 4\r\n\r\nabcdef"), Ok("abc")),
 
       // 16384 bytes before the terminator are a line; one more is not, however the bytes come.
       Row("16384-byte status line", StatusLineOfLength(16384) + "\r\nContent-Length: 2\r\n\r\nok",
@@ -328,10 +339,39 @@ std::vector<HttpCase> HttpCases() {
       Row("chunked with extensions and trailer",
           kChunked + "5;name=value\r\nhello\r\n6 ; x\r\n world\r\n0\r\nX-Trailer: 1\r\n\r\n",
           Ok("hello world")),
-      Row("chunked among other codings, hex sizes in any case",
-          Ok200("Transfer-Encoding: gzip, "
-                "Chunked\r\n\r\na\r\n0123456789\r\nB\r\nabcdefghijk\r\n0\r\n\r\n"),
+      Row("chunked in any case, hex sizes in any case",
+          Ok200(
+              "Transfer-Encoding: Chunked\r\n\r\na\r\n0123456789\r\nB\r\nabcdefghijk\r\n0\r\n\r\n"),
           Ok("0123456789abcdefghijk")),
+      // The client asks for no transfer coding but chunked: any other one leaves bytes that are
+      // not the file, dechunked or not, and a coding not last in the list leaves no framing.
+      Row("gzip before chunked",
+          Ok200("Transfer-Encoding: gzip, chunked\r\n\r\n4\r\n\x1f\x8b\x08\x00\r\n0\r\n\r\n"s),
+          BadCoding(), Ending::kHoldOpen)
+          .Splits(),
+      Row("chunked before gzip",
+          Ok200("Transfer-Encoding: chunked, gzip\r\n\r\n3\r\nabc\r\n0\r\n\r\n"), BadCoding()),
+      Row("chunked twice",
+          Ok200("Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n"
+                "8\r\n3\r\nabc\r\n\r\n0\r\n\r\n"),
+          BadCoding()),
+      Row("a coding that only contains chunked",
+          Ok200("Transfer-Encoding: xchunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"), BadCoding()),
+      Row("gzip alone until close", Ok200("Transfer-Encoding: gzip\r\n\r\n\x1f\x8b\x08\x00"s),
+          BadCoding()),
+      Row("gzip alone beside a length",
+          Ok200("Transfer-Encoding: gzip\r\nContent-Length: 2\r\n\r\n\x1f\x8b\x08\x00"s),
+          BadCoding()),
+      Row("identity and empty members are no coding",
+          Ok200("Transfer-Encoding: identity, ,chunked\r\nContent-Length: "
+                "1\r\n\r\n3\r\nabc\r\n0\r\n\r\n"),
+          Ok("abc"), Ending::kHoldOpen),
+      Row("404 with gzip before chunked: its chunks still end it",
+          "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: gzip, chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+          Status(404, "HTTP/1.1 404 Not Found", "abc"), Ending::kHoldOpen),
+      Row("404 with gzip alone runs to the close",
+          "HTTP/1.1 404 Not Found\r\nTransfer-Encoding: gzip\r\nContent-Length: 1\r\n\r\nabc",
+          Status(404, "HTTP/1.1 404 Not Found", "abc")),
       // A size line that is no number cannot end the body: that would save a truncated file.
       Row("chunk size not a number", kChunked + "2\r\nab\r\nzz\r\n\r\n", Closed()),
       Row("chunk size and a word", kChunked + "2 x\r\nab\r\n0\r\n\r\n", Closed()),

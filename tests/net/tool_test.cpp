@@ -37,9 +37,12 @@ TEST(VantoFetch, ExitCodesAndMessages) {
   ScriptedServer server;
   server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
   server.AddResponse("HTTP/1.1 404 \xEC\x97\x86\xEC\x9D\x8C\r\n\r\n");
+  server.AddResponse("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nnew");
   const std::uint16_t closedPort = ClosedPort();
   TempDir dir;
   const std::string target = (dir.Path() / "\xED\x95\x9C.txt").string();
+  const std::string latin1Target = (dir.Path() / "caf\xE9.txt").string();
+  WriteFileBytes(dir.File(u"caf\uFFFD.txt"), "the user's own");
   const struct {
     std::string arguments;
     int exitCode;
@@ -56,6 +59,11 @@ TEST(VantoFetch, ExitCodesAndMessages) {
       {"", 2, "usage: vanto-fetch URL PATH\n"},
       {"only-one", 2, "usage: vanto-fetch URL PATH\n"},
       {"a b c", 2, "usage: vanto-fetch URL PATH\n"},
+      // Bytes that are not UTF-8 would name another file, or another URL.
+      {Quote(server.BaseUrl() + "f") + " " + Quote(latin1Target), 2,
+       "vanto-fetch: URL and PATH must be UTF-8\n"},
+      {Quote(server.BaseUrl() + "caf\xE9") + " " + Quote(target), 2,
+       "vanto-fetch: URL and PATH must be UTF-8\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -65,6 +73,8 @@ TEST(VantoFetch, ExitCodesAndMessages) {
     EXPECT_EQ(c.stderrBytes, run.stderrBytes);
   }
   EXPECT_EQ("ok", ReadFileBytes(dir.File(u"\uD55C.txt")));
+  EXPECT_EQ("the user's own", ReadFileBytes(dir.File(u"caf\uFFFD.txt")));
+  EXPECT_EQ(2, server.Connections());
 }
 
 }  // namespace
