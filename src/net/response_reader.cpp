@@ -59,7 +59,11 @@ class HeaderBlock {
   void Add(std::string_view line) {
     if (line.front() == ' ' || line.front() == '\t') {
       // Nothing to continue before the first header, or after a line that was none.
-      if (continues_) response_.headers.back().second += " " + ReadableAscii(TrimBlanks(line));
+      if (continues_) {
+        std::string& value = response_.headers.back().second;
+        value += ' ';
+        value += ReadableAscii(TrimBlanks(line));
+      }
       return;
     }
     const size_t colon = line.find(':');
