@@ -373,8 +373,9 @@ def exe_dir(name, served_as, deeper="", encoding="utf-8"):
     def spoil(site, root):
         info_path = os.path.join(site, "newvanto.ini")
         with open(info_path, "rb") as info:
-            text = info.read().replace(b"ExeDir=" + INSTALLER.encode(),
-                                       b"ExeDir=" + name.encode(encoding))
+            text = info.read().replace(
+                b"ExeDir=" + INSTALLER.encode(),
+                b"ExeDir=" + (name if isinstance(name, bytes) else name.encode(encoding)))
         if deeper:
             text = re.sub(rb"(ServerDir=[^\r\n]*/)", lambda m: m.group(1) + deeper.encode() + b"/",
                           text)
@@ -490,7 +491,10 @@ SITES = [
     ("a text file", exe_dir("readme.txt", "readme.txt"), None, ["--installed", "1.5"], 1,
      [NOT_OPENED], []),
     ("a name too long for the shell", exe_dir("c" * 236 + ".exe", "c" * 236 + ".exe"), None,
-     ["--installed", "1.5"], 1, ["240 characters: with a download folder of 120"], []),
+     ["--installed", "1.5"], 1,
+     ["240 characters: with a download folder of 120",
+      "the path, 275 characters, passes the 259 characters that the shell opens",
+      "opens no installer"], ["upgrades to"]),
     ("an installer package", exe_dir("Setup.MSI", "Setup.MSI"), None,
      ["--installed", "1.5"], 0, ["opens %s\\Setup.MSI" % TEMP], ["error"]),
     ("Korean name in UTF-8 without a mark", exe_dir("반토설치.exe", "반토설치.exe"), None,
@@ -506,6 +510,14 @@ SITES = [
       "non-ASCII text without a UTF-16 byte-order mark, read as code page 949"], ["error"]),
     ("Korean name read in another code page", exe_dir("반토설치.exe", "반토설치.exe", encoding="cp949"),
      None, ["--installed", "1.5", "KEY", "--code-page", "1252"], 1, [" 404 "], ["%EB%B0%98"]),
+    # A user-defined character of code page 949, which Windows reads as one of the private use.
+    ("user-defined character in code page 949", exe_dir(b"\xfe\xa1.exe", "\ue05e.exe"), None,
+     ["--installed", "1.5"], 0,
+     ["GET /{folder}/%EE%81%9E.exe HTTP/1.1", "opens %s\\\ue05e.exe" % TEMP], ["error"]),
+    # Bytes that are a character of their own in code page 932 and none in iconv's.
+    ("single bytes of code page 932", replace_info(b"Infotxt=vanto 2.0", b"Infotxt=\x80\xfe\xff"),
+     None, ["--installed", "1.5", "--code-page", "932"], 0,
+     ['Infotxt = "\u0080\uf8f2\uf8f3"', "upgrades to"], []),
     ("HTML page is not current", replace_info(None, HTML_PAGE), None,
      ["--installed", "1.5", "--expect-current"], 1,
      ["no VER in [VANTO_INFO]", "finds nothing to do", "error: --expect-current"], []),
@@ -572,7 +584,8 @@ SITES = [
     ("final dot", exe_dir("setup.", "setup."), None, ["--installed", "1.5"], 1,
      ['it saves "setup"', "opens no installer"], []),
     ("name of 251 characters", exe_dir(LONG_NAME, LONG_NAME), None, ["--installed", "1.5"], 1,
-     ["staged as", "upgrades to", "251 characters: with a download folder of 120"], []),
+     ["staged as", "opens no installer", "251 characters: with a download folder of 120"],
+     ["upgrades to"]),
     ("name past 255 characters", exe_dir(TOO_LONG, "aaa" + "a" * 252), None,
      ["--installed", "1.5"], 1, ["more than the 255", "volume label syntax"], []),
     # With a key, ExeDir is signed: a plain name other than the signed one fails the signature,

@@ -45,10 +45,11 @@ class Converter {
 };
 
 // What Windows does where iconv knows no character: in the double-byte code pages of East Asia a
-// lead byte always takes the next byte, and what is no character becomes the code page's default
-// character, but for a few single bytes that stand for characters of their own; in the other code
-// pages a byte without a character stands for the code point of its value. (The user-defined
-// characters of a double-byte page, private-use characters on Windows, read as the default here.)
+// lead byte takes the next byte unless that is a zero, the user-defined rows read as private-use
+// characters in order, and what is no character becomes the code page's default character, but
+// for a few single bytes that stand for characters of their own; in the other code pages a byte
+// without a character stands for the code point of its value. (The user-defined rows of 936 and
+// 950, which Windows scatters over the private-use area, read as the default here.)
 struct WindowsRules {
   unsigned char firstLead = 0, lastLead = 0, secondFirstLead = 0, secondLastLead = 0;
   char16_t defaultCharacter = u'?';
@@ -56,7 +57,12 @@ struct WindowsRules {
   struct SingleByte {
     unsigned char byte;
     char16_t character;
-  } singleBytes[2] = {};
+  } singleBytes[5] = {};
+  // Each row's trail bytes from `firstTrail` to `lastTrail` are the characters from `first` on.
+  struct UserDefinedRow {
+    unsigned char lead, firstTrail, lastTrail;
+    char16_t first;
+  } userDefined[2] = {};
   bool IsLead(unsigned char byte) const {
     return (byte >= firstLead && byte <= lastLead) ||
            (byte >= secondFirstLead && byte <= secondLastLead);
@@ -68,17 +74,41 @@ struct WindowsRules {
     }
     return defaultCharacter;
   }
+  std::optional<char16_t> UserDefined(unsigned char lead, unsigned char trail) const {
+    for (const UserDefinedRow& row : userDefined) {
+      if (row.lead != 0 && row.lead == lead && trail >= row.firstTrail && trail <= row.lastTrail) {
+        return static_cast<char16_t>(row.first + (trail - row.firstTrail));
+      }
+    }
+    return {};
+  }
 };
 
 WindowsRules RulesOf(unsigned codePage) {
   switch (codePage) {
     case 932:
-      return {0x81, 0x9F, 0xE0, 0xFC, u'\u30FB', {{0xA0, u'\uF8F0'}, {0xFD, u'\uF8F1'}}};
+      return {0x81,
+              0x9F,
+              0xE0,
+              0xFC,
+              u'\u30FB',
+              {{0x80, u'\u0080'},
+               {0xA0, u'\uF8F0'},
+               {0xFD, u'\uF8F1'},
+               {0xFE, u'\uF8F2'},
+               {0xFF, u'\uF8F3'}}};
     case 949:
-      return {0x81, 0xFE, 0, 0, u'?', {{0x80, u'\u0080'}, {0xFF, u'\uF8F7'}}};
+      return {0x81,
+              0xFE,
+              0,
+              0,
+              u'?',
+              {{0x80, u'\u0080'}, {0xFF, u'\uF8F7'}},
+              {{0xC9, 0xA1, 0xFE, u'\uE000'}, {0xFE, 0xA1, 0xFE, u'\uE05E'}}};
     case 936:
+      return {0x81, 0xFE, 0, 0, u'?', {{0xFF, u'\uF8F5'}}};
     case 950:
-      return {0x81, 0xFE, 0, 0, u'?'};
+      return {0x81, 0xFE, 0, 0, u'?', {{0xFF, u'\uF8F8'}}};
     default:
       return {};
   }
@@ -95,10 +125,25 @@ std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned co
   // One character at a time: in UTF-8 up to four bytes, elsewhere one, or two after a lead byte.
   for (size_t at = 0; at < bytes.size();) {
     const auto byte = static_cast<unsigned char>(bytes[at]);
+    // ASCII is itself in every ANSI code page (iconv's 949 refuses even a zero byte).
+    if (byte < 0x80) {
+      text.push_back(byte);
+      ++at;
+      continue;
+    }
     const size_t longest = codePage == 65001 ? 4 : doubleByte && rules.IsLead(byte) ? 2 : 1;
-    if (at + longest > bytes.size() && codePage != 65001) {
-      text.push_back(rules.defaultCharacter);  // a lead byte at the end, without its trail
-      break;
+    if (longest == 2 && (at + 1 == bytes.size() || bytes[at + 1] == '\0')) {
+      // A lead byte at the end, or before a zero, which it never takes.
+      text.push_back(rules.defaultCharacter);
+      ++at;
+      continue;
+    }
+    if (longest == 2) {
+      if (auto own = rules.UserDefined(byte, static_cast<unsigned char>(bytes[at + 1]))) {
+        text.push_back(*own);
+        at += 2;
+        continue;
+      }
     }
     size_t taken = 0;
     for (size_t length = codePage == 65001 ? 1 : longest;

@@ -9,7 +9,7 @@
 namespace vanto::site {
 
 // The text as Windows' own conversion gives it: in a double-byte code page a lead byte takes the
-// byte after it, whatever that is, and a pair (or a lone byte) that is no character becomes the
+// byte after it unless that is a zero, and a pair (or a lone byte) that is no character becomes the
 // code page's default character. Nothing when the platform does not know the code page.
 std::optional<std::u16string> DecodeCodePage(std::string_view bytes, unsigned codePage);
 

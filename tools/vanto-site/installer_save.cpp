@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "installer_name.h"
 #include "net/staging_path.h"
 #include "platform/utf.h"
 #include "site_rules.h"
@@ -194,6 +195,12 @@ SavePrediction PredictSave(const std::u16string& folder, const std::u16string& p
     if (staging != prediction.savedAs + u".part") {
       prediction.staging = "the download is staged as " + Quoted(staging) + ", cut to " +
                            std::to_string(net::kMaxNameLength) + " characters";
+    }
+    if (prediction.savedAs.size() > kLongestOpenedPath) {
+      prediction.outcome = SavePrediction::kNotOpened;
+      prediction.why = "the path, " + std::to_string(prediction.savedAs.size()) +
+                       " characters, passes the " + std::to_string(kLongestOpenedPath) +
+                       " characters that the shell opens: the save works but nothing installs";
     }
     return prediction;
   }
