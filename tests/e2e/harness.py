@@ -125,6 +125,10 @@ class Wine:
         with open(os.path.join(self.tmp, name + ".out"), "rb") as out:
             return out.read()
 
+    def error_of(self, name):
+        with open(os.path.join(self.tmp, name + ".err"), "rb") as err:
+            return err.read()
+
     def stop(self):
         wine_layer.stop_session(self.env)
 
@@ -159,8 +163,16 @@ class Wine:
         path = os.path.join(self.tmp, "vanto-key.reg")
         with open(path, "wb") as out:
             out.write(b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
-        rc = self.run(["reg", "import", path], name="reg-import")
-        check_equal(rc, 0, "reg import of the vanto key")
+        # Wine's reg.exe now and then ends with 1 and no word under load, the file untouched:
+        # the import is tried again before the case fails on it.
+        for attempt in range(3):
+            rc = self.run(["reg", "import", path], name="reg-import")
+            if rc == 0:
+                return
+            time.sleep(0.5)
+        check_equal(rc, 0, "reg import of the vanto key (%s)" %
+                    (self.output_of("reg-import") + self.error_of("reg-import")).decode(
+                        errors="replace").strip())
 
     def query_vanto_key(self):
         rc = self.run(["reg", "query", VANTO_KEY], name="reg-query")
