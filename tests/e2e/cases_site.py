@@ -71,8 +71,8 @@ def save_dependent(row):
     return installer is not None or hasattr(spoil, "exe_dir")
 
 
-def case_name(row):
-    return "site-" + re.sub(r"[^a-z0-9]+", "-", row[0].lower()).strip("-")
+def case_name(name):
+    return "site-" + re.sub(r"[^a-z0-9]+", "-", name.lower()).strip("-")
 
 
 def windows_path(path):
@@ -303,5 +303,5 @@ def find_name(folder, names):
 
 
 ROWS = [SiteRow(row) for row in site_test.SITES if save_dependent(row)]
-CASES = [(case_name((r.name,)), r) for r in ROWS if not r.signed]
-SIGNED_CASES = [(case_name((r.name,)), r) for r in ROWS if r.signed]
+CASES = [(case_name(r.name), r) for r in ROWS if not r.signed]
+SIGNED_CASES = [(case_name(r.name), r) for r in ROWS if r.signed]
