@@ -16,7 +16,8 @@ import subprocess
 import sys
 import time
 
-from e2e_context import DIALOG, UPMAIN, UPMAIN_CAPTION, dialog_text
+from e2e_context import (DIALOG, DUMMY_VANTO, STATE_DOWNLOADING, UPMAIN, UPMAIN_CAPTION,
+                         dialog_text)
 from harness import CaseFailure, check, check_equal, names_in, sign_installer, wine_layer
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "site"))
@@ -197,9 +198,16 @@ class SiteRow:
             shown = [dialog_text(d) for s in states for d in s["windows"]
                      if d["class"] == DIALOG and d["visible"]]
             check_equal(shown[:1], [], "boxes shown")
+            run.check_state_texts(states, downloads=True)
         check_equal(access_log_requests(run.server)[asked_before:], predicted.requests,
                     "requests")
         self.files_as_predicted(run, predicted, installer, started_before)
+        # vanto.exe stays aside for the installer that was started, and is back where nothing
+        # was saved; where a file was saved and not started, it hangs on whether the shell
+        # could open it at all.
+        if predicted.outcome == "starts" or predicted.outcome == "box" or predicted.device():
+            left = "vanto.OLD" if predicted.outcome == "starts" else "vanto.exe"
+            check_equal(run.vanto_contents(), {left: DUMMY_VANTO}, "vanto folder")
 
     def client_locale(self, site):
         """The client reads the information file in its ANSI code page: where the file holds
@@ -224,6 +232,7 @@ class SiteRow:
         upgrade = [w for w in run.probe.dump() if w["class"] == UPMAIN and w["visible"]]
         check(upgrade and upgrade[0]["caption"] == UPMAIN_CAPTION,
               "the upgrade window is not visible behind the box")
+        check_equal(run.label(upgrade[0], "LblState"), STATE_DOWNLOADING, "lblState behind the box")
         run.probe.press_ok()
         check(run.probe.wait_gone(DIALOG, 5000), "the box stayed after OK")
         run.probe.close(UPMAIN)
