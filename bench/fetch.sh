@@ -129,8 +129,7 @@ win64_client() {
 clients=(linux)
 wow64_ready() {
   [ -f "$win32_fetch" ] && [ -x "$("$root/scripts/wow64-root" path)/usr/bin/apt-get" ] &&
-    "$root/scripts/wow64-root" run env WINEPREFIX="$bench/wow64-prefix" \
-      python3 "$root/tools/wine_layer.py" runs-i686
+    "$root/scripts/wow64-root" run python3 "$root/tools/wine_layer.py" runs-i686
 }
 if wow64_ready; then
   wow64_prefix=$bench/wow64-prefix

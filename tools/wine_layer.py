@@ -11,16 +11,18 @@ As a command (the shell helpers in scripts/ are thin wrappers of it):
   wine_layer.py prefix                      make $WINEPREFIX ready
   wine_layer.py run PROGRAM [ARGS...]       make it ready and run PROGRAM under Wine
   wine_layer.py session-start|session-stop  the session of $WINEPREFIX, services logged to a file
-  wine_layer.py runs-i686                   exit 0 when this Wine, in $WINEPREFIX, runs 32-bit
-                                            Windows code on this machine, 1 (and why) when the
-                                            kernel runs none
+  wine_layer.py runs-i686                   exit 0 when this Wine runs 32-bit Windows code on
+                                            this machine, 10 (and why) when the kernel runs none;
+                                            asks in a prefix of its own, deleted after
   wine_layer.py with-display PREFIX PROGRAM [ARGS...]
         PROGRAM on an X display and a virtual desktop of its own, in a fresh session of PREFIX;
         its output is copied through a file, since Wine's services hold on to the streams of
         the first Wine process of a session"""
 
+import contextlib
 import fcntl
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -79,23 +81,68 @@ def _server(env, *args, timeout=60):
                    check=False)
 
 
+# Bump when the boot below changes, so that no prefix is a copy of one booted the old way.
+TEMPLATE_RECIPE = 1
+TEMPLATES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "build",
+                         "wine-prefix-templates")
+
+
+def _whole(prefix):
+    """Whether Wine made the prefix whole: a WoW64 Wine on a kernel without 32-bit code makes one
+    without its 32-bit half, which no machine could use later."""
+    system = os.path.join(prefix, "drive_c", "windows")
+    halves = ["system32"] + (["syswow64"] if current_platform() is WOW64_WINE else [])
+    return all(os.path.isfile(os.path.join(system, half, "kernel32.dll")) for half in halves)
+
+
+def _template(env):
+    """Where a booted prefix of this Wine is kept, to be copied: booting one takes 20 s here and
+    minutes on the emulated machine, and every suite makes several."""
+    version = subprocess.run([current_platform().loader, "--version"], env=env, check=True,
+                             capture_output=True, text=True, timeout=60).stdout.strip()
+    name = f"{current_platform().name}-{version}-{TEMPLATE_RECIPE}"
+    return os.path.join(TEMPLATES, re.sub(r"[^\w.+~-]+", "-", name))
+
+
+def _boot(env, prefix):
+    """A booted prefix with the Hangul font standing in for the dialog fonts: a copy of the
+    template when there is one, else booted here and kept as the template when it is whole."""
+    template = _template(env)
+    os.makedirs(TEMPLATES, exist_ok=True)
+    with open(template + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.isdir(template):
+            # Over a boot that was cut short, nothing of it may stay; and the prefix is ready only
+            # once the whole copy is there.
+            shutil.rmtree(prefix)
+            subprocess.run(["cp", "-a", template, prefix], check=True)
+            open(os.path.join(prefix, ".vanto-ready"), "w").close()
+            return
+        # Minutes on the emulated machine, where 32-bit code runs on kernels that run none.
+        _wine_quietly(env, ["wineboot", "-i"], timeout=1200)
+        for face in FONT_FACES:
+            _wine_quietly(env, ["reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v",
+                                face, "/t", "REG_SZ", "/d", HANGUL_FONT, "/f"])
+        _server(env, "-w")
+        if _whole(prefix):
+            shutil.rmtree(template + ".new", ignore_errors=True)
+            subprocess.run(["cp", "-a", prefix, template + ".new"], check=True)
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(services_log(template + ".new"))  # the log of that prefix's sessions
+            os.rename(template + ".new", template)
+        open(os.path.join(prefix, ".vanto-ready"), "w").close()
+
+
 def prepare_prefix(prefix, desktop=False, env=None):
-    """Boots the prefix once, with the Hangul font standing in for the dialog fonts and Marlett
-    for the title-bar buttons; `desktop` puts every window on one virtual desktop, since without a
-    window manager Wine waits for each top-level window to be mapped. Safe to call again and from
-    several processes at once."""
+    """Boots the prefix once, with Marlett for the title-bar buttons; `desktop` puts every window
+    on one virtual desktop, since without a window manager Wine waits for each top-level window
+    to be mapped. Safe to call again and from several processes at once."""
     env = wine_env(prefix, env)
     os.makedirs(prefix, exist_ok=True)
     with open(prefix.rstrip("/") + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        ready = os.path.join(prefix, ".vanto-ready")
-        if not os.path.exists(ready):
-            _wine_quietly(env, ["wineboot", "-i"])
-            for face in FONT_FACES:
-                _wine_quietly(env, ["reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v",
-                                    face, "/t", "REG_SZ", "/d", HANGUL_FONT, "/f"])
-            _server(env, "-w")
-            open(ready, "w").close()
+        if not os.path.exists(os.path.join(prefix, ".vanto-ready")):
+            _boot(env, prefix)
         fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
         if os.path.isfile(MARLETT) and not os.path.isfile(os.path.join(fonts, "marlett.ttf")):
             os.makedirs(fonts, exist_ok=True)
@@ -271,7 +318,8 @@ def _with_display(prefix, program, args):
 
 
 def _runs_i686_status(env):
-    """0: 32-bit code runs; 1: the kernel runs none; 3: the question cannot be asked here."""
+    """0: 32-bit code runs; 10: the kernel runs none (never 1, which is also a crash's status); 3:
+    the question cannot be asked here."""
     if current_platform() is not WOW64_WINE:
         print("wine_layer: the host's Wine is no WoW64 build: ask inside scripts/wow64-root",
               file=sys.stderr)
@@ -280,7 +328,7 @@ def _runs_i686_status(env):
         return 0
     print("wine_layer: this machine's kernel runs no 32-bit code, not even under WoW64 "
           "(`dmesg | grep -i ia-32` may say why)", file=sys.stderr)
-    return 1
+    return 10
 
 
 def main(argv):
@@ -288,7 +336,15 @@ def main(argv):
     prefix = os.environ.get("WINEPREFIX", "")
     if command == "with-display" and len(argv) >= 3:
         return _with_display(argv[1], argv[2], argv[3:])
-    if command not in ("prefix", "run", "session-start", "session-stop", "runs-i686") or \
+    if command == "runs-i686" and len(argv) == 1:
+        # Never in a prefix of the suites: on a kernel without 32-bit code, Wine makes a prefix
+        # without its 32-bit half, which no later run on a machine that has one could use.
+        scratch = tempfile.mkdtemp(prefix="vanto-runs-i686-")
+        try:
+            return _runs_i686_status(wine_env(scratch))
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+    if command not in ("prefix", "run", "session-start", "session-stop") or \
             not prefix or \
             (command == "run" and len(argv) < 2):
         print(__doc__, file=sys.stderr)
@@ -300,8 +356,6 @@ def main(argv):
         start_session(env)
     if command == "session-stop":
         stop_session(env)
-    if command == "runs-i686":
-        return _runs_i686_status(env)
     return 0
 
 
